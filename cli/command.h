@@ -1,0 +1,50 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace chwr::cli {
+
+// The exit contract of chwr: 0 done, 1 refused or failed, 2 bad usage.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Streams {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+struct Command {
+    std::string name;
+    std::string synopsis;  // "list DB [--json]"
+    std::string summary;   // one line for chwr --help
+    std::string help;      // the text of chwr NAME --help, after the synopsis
+    std::function<int(const std::vector<std::string>& args, Streams io)> run;
+};
+
+// Arguments split into positional ones, options with a value and flags.
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::map<std::string, std::vector<std::string>> options;
+    std::set<std::string> flags;
+
+    bool has(const std::string& flag) const { return flags.count(flag) != 0; }
+    const std::vector<std::string>* values(const std::string& option) const;
+};
+
+// Parses args; valueOptions take the next argument (or "--opt=value"), flags take
+// none. An unknown option or a missing value sets error and returns false.
+bool parseArgs(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
+               const std::set<std::string>& flags, ParsedArgs& parsed, std::string& error);
+
+// Each area's commands; main() lists them all.
+std::vector<Command> ringToneCommands();
+std::vector<Command> midiCommands();
+std::vector<Command> playerCommands();
+
+}  // namespace chwr::cli
