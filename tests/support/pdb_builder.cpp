@@ -53,7 +53,9 @@ Bytes recordListEntry(std::uint32_t offset, std::uint8_t attributes, std::uint32
 
 Bytes toneRecord(const std::string& name, ByteView data)
 {
-    Bytes out = {'P', 'M', 'r', 'c', static_cast<std::uint8_t>(name.size() + 7), 0x00};
+    Bytes out;
+    out.reserve(name.size() + data.size() + 7);
+    out.insert(out.end(), {'P', 'M', 'r', 'c', static_cast<std::uint8_t>(name.size() + 7), 0x00});
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0x00);
     out.insert(out.end(), data.begin(), data.end());
