@@ -31,7 +31,7 @@ TempoMap::TempoMap(int ticksPerQuarter, std::vector<TempoChange> changesInFileOr
             m_changes.push_back(change);
     }
 
-    m_segments.push_back(Segment{0, smf::kDefaultMicrosPerQuarter, 0.0L});
+    m_segments.push_back(Segment{0, smf::kDefaultMicrosPerQuarter, 0.0L, 0.0});
     for (const TempoChange& change : m_changes) {
         Segment& last = m_segments.back();
         if (change.tick <= last.tick) {
@@ -39,7 +39,9 @@ TempoMap::TempoMap(int ticksPerQuarter, std::vector<TempoChange> changesInFileOr
             continue;
         }
         long double elapsed = static_cast<long double>(change.tick - last.tick) * last.microsPerQuarter;
-        m_segments.push_back(Segment{change.tick, change.microsPerQuarter, last.scaledMicros + elapsed});
+        long double scaled = last.scaledMicros + elapsed;
+        m_segments.push_back(Segment{change.tick, change.microsPerQuarter, scaled,
+                                     static_cast<double>(scaled / m_ticksPerQuarter / kMicrosPerMillisecond)});
     }
 }
 
@@ -64,15 +66,18 @@ double TempoMap::tickAt(double milliseconds) const
 {
     if (milliseconds <= 0)
         return 0.0;
-    long double scaled = static_cast<long double>(milliseconds) * kMicrosPerMillisecond * m_ticksPerQuarter;
-    auto after = std::upper_bound(m_segments.begin(), m_segments.end(), scaled,
-                                  [](long double s, const Segment& segment) { return s < segment.scaledMicros; });
+    auto after = std::upper_bound(m_segments.begin(), m_segments.end(), milliseconds,
+                                  [](double ms, const Segment& segment) { return ms < segment.milliseconds; });
     // The last segment that starts at or before the time; with stretches of tempo 0 several
     // segments start at one time, and the last of them is where the song goes on.
     const Segment& segment = after == m_segments.begin() ? m_segments.front() : *(after - 1);
     if (segment.microsPerQuarter == 0)
         return static_cast<double>(segment.tick);
-    return static_cast<double>(segment.tick + (scaled - segment.scaledMicros) / segment.microsPerQuarter);
+    // ticks = milliseconds x ticks per quarter / (microseconds per quarter / 1000), from the
+    // segment's start; with one tempo this is that formula to the last bit.
+    double microsPerQuarterPerMilli = segment.microsPerQuarter / static_cast<double>(kWholeMicrosPerMillisecond);
+    return static_cast<double>(segment.tick) +
+           (milliseconds - segment.milliseconds) * m_ticksPerQuarter / microsPerQuarterPerMilli;
 }
 
 std::int64_t TempoMap::lengthMilliseconds(std::int64_t lengthTicks) const

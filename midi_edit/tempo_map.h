@@ -42,6 +42,8 @@ private:
         // Time at the segment's start, in microseconds times ticksPerQuarter (exact
         // for any song a handheld could play).
         long double scaledMicros;
+        // The same time in milliseconds.
+        double milliseconds;
     };
     const Segment& segmentAtTick(double tick) const;
 

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "midi_edit/smf_format.h"
+#include "midi_edit/tempo_map.h"
+#include "shell/bytes.h"
+#include "shell/result.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+namespace chwr {
+
+// The three refusals of the marks, in the order they are checked.
+inline constexpr const char* kStartMarkBelowZeroMessage = "Starting mark cannot be a value less than 0.";
+inline constexpr const char* kStartMarkPastEndMessage = "Starting mark cannot exceed the Ending mark.";
+inline constexpr const char* kEndMarkPastSongMessage = "End Mark cannot exceed the length of the MIDI Song.";
+
+// The crop marks in milliseconds from the start of the song.
+struct Marks {
+    double startMs = 0;
+    double endMs = 0;
+};
+
+// A mark box's text as milliseconds: a decimal number, spaces around it allowed. Other
+// text is refused up front rather than read as 0.
+Result<double> markFromText(std::string_view text);
+
+// The checks made before a rewrite touches any file; songLengthMs is the player's length.
+Result<void> CheckMarks(const Marks& marks, std::int64_t songLengthMs);
+
+// The tick at which a mark sounds, through the song's tempo map; a mark of 0 or less
+// is tick 0. Fractions are kept.
+double MarkToTick(const TempoMap& tempoMap, double milliseconds);
+
+// The marks as ticks for one run. An end mark at or past the song's length cuts nothing.
+struct CropWindow {
+    double startTick = 0;
+    double endTick = std::numeric_limits<double>::infinity();
+};
+CropWindow cropWindowFor(const Marks& marks, const TempoMap& tempoMap, std::int64_t songLengthMs);
+
+// Per track, reset as each track begins.
+struct TrackCropState {
+    // The sum of every delta read in this track, kept and dropped events alike.
+    std::int64_t absoluteTick = 0;
+    bool Inside = false;       // the current event lies between the marks
+    bool FirstInside = true;   // no event inside the marks handled yet
+    bool Closed = false;       // the track was cut at the end mark
+};
+
+// Which delta the current event is written with.
+struct DeltaToWrite {
+    enum class Kind : std::uint8_t {
+        Zero,     // before the marks (or past the end): gathered at time 0 of the track
+        AsRead,   // inside the marks: the bytes exactly as read
+        Retimed,  // the first event inside: its distance from the start tick
+    };
+    Kind kind = Kind::Zero;
+    std::uint32_t ticks = 0;  // for Retimed
+};
+
+// The first kept event's distance from the start tick, rounded to the nearest tick
+// (halves up); never more than a four-byte variable-length quantity holds.
+inline std::uint32_t retimedDelta(std::int64_t absoluteTick, double startTick)
+{
+    double distance = std::floor(static_cast<double>(absoluteTick) - startTick + 0.5);
+    if (distance <= 0)
+        return 0;
+    return distance >= smf::kVlqMaxValue ? smf::kVlqMaxValue : static_cast<std::uint32_t>(distance);
+}
+
+// Called once the event's delta is added to absoluteTick: sets Inside and says which
+// delta to write.
+inline DeltaToWrite ClassifyEvent(TrackCropState& track, const CropWindow& window)
+{
+    auto tick = static_cast<double>(track.absoluteTick);
+    if (tick < window.startTick || tick > window.endTick) {
+        track.Inside = false;
+        return {};
+    }
+    track.Inside = true;
+    if (track.FirstInside) {
+        track.FirstInside = false;
+        return {DeltaToWrite::Kind::Retimed, retimedDelta(track.absoluteTick, window.startTick)};
+    }
+    return {DeltaToWrite::Kind::AsRead, 0};
+}
+
+// The status byte a written channel message needs, or 0 for none. outputRunningStatus
+// is the status of the last channel message written in this track, 0 at the start of
+// the track and after a meta or system exclusive event. The byte is written when the
+// source event had one or when the output's running status differs.
+inline std::uint8_t StatusToWrite(std::uint8_t status, bool sourceHadStatus, std::uint8_t outputRunningStatus)
+{
+    return (sourceHadStatus || status != outputRunningStatus) ? status : 0;
+}
+
+// All Notes Off on the current channel, then End of Track, both at delta 0.
+std::array<std::uint8_t, 8> ClosingSequence(int currentChannel);
+
+// The notes written in a track that are still sounding, in the order they started.
+// A release ends the earliest sounding note of its channel and key.
+class SoundingNotes {
+public:
+    void started(int channel, int key);
+    void released(int channel, int key);
+    void clear();
+    bool empty() const { return m_sounding == 0; }
+    // A Note Off (delta 00, status 8n, the key, velocity 00) for each sounding note.
+    void appendNoteOffs(Bytes& out) const;
+
+private:
+    static constexpr int kKeysPerChannel = smf::kDataByteMax + 1;
+    static constexpr std::size_t kSlots = smf::kChannelCount * kKeysPerChannel;
+    static std::size_t slot(int channel, int key)
+    {
+        return static_cast<std::size_t>(channel * kKeysPerChannel + (key & smf::kDataByteMax));
+    }
+
+    // Starts in order; released[] says how many of the earliest starts of a slot have
+    // ended. Cleared whenever nothing sounds, so it only holds the starts since the
+    // last moment of silence.
+    std::vector<std::uint16_t> m_starts;
+    std::array<std::uint32_t, kSlots> m_count{};
+    std::array<std::uint32_t, kSlots> m_released{};
+    std::uint64_t m_sounding = 0;
+};
+
+// When the event lies past the end tick in a track not yet closed: appends Note Offs for
+// the sounding notes and the ClosingSequence to the track's bytes, marks the track
+// Closed and returns true (the engine then finishes the track).
+bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, const SoundingNotes& sounding,
+                         int currentChannel, Bytes& trackBytes);
+
+}  // namespace chwr
