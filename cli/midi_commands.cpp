@@ -1,10 +1,277 @@
 #include "cli/command.h"
 
+#include "midi_edit/channel_table.h"
+#include "midi_edit/crop_rules.h"
+#include "midi_edit/midi_reader.h"
+#include "midi_edit/midi_rewriter.h"
+#include "shell/file_io.h"
+
+#include <charconv>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string_view>
+
 namespace chwr::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFirstChannel = 1;
+
+int usageError(Streams io, const std::string& command, const std::string& synopsis, const std::string& problem)
+{
+    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
+    return kExitUsage;
+}
+
+int failure(Streams io, const std::string& command, const std::string& message)
+{
+    io.err << "chwr " << command << ": " << message << "\n";
+    return kExitFailed;
+}
+
+// A whole number written in decimal, the whole text and nothing else.
+template <typename Number>
+std::optional<Number> wholeNumber(std::string_view text)
+{
+    Number value{};
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || stop != end || error != std::errc())
+        return std::nullopt;
+    return value;
+}
+
+// Messages made for a message box: their line breaks become spaces.
+std::string oneLine(const std::string& message)
+{
+    std::string line;
+    for (char c : message) {
+        if (c == '\r')
+            continue;
+        line += c == '\n' ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+int runInfo(const std::vector<std::string>& args, Streams io)
+{
+    const std::string synopsis = "info FILE.mid [--json]";
+    ParsedArgs parsed;
+    std::string error;
+    if (!parseArgs(args, {}, {"--json"}, parsed, error))
+        return usageError(io, "info", synopsis, error);
+    if (parsed.positional.size() != 1)
+        return usageError(io, "info", synopsis, "expected one MIDI file");
+
+    Result<MidiFileSummary> summary = readMidiFile(fs::path(parsed.positional[0]));
+    if (!summary)
+        return failure(io, "info", summary.error());
+    const MidiFileSummary& s = *summary;
+    if (parsed.has("--json")) {
+        io.out << "{\"format\": " << s.format << ", \"tracks\": " << s.trackCount << ", \"division\": " << s.division
+               << ", \"tempo\": " << static_cast<long long>(s.MicrosPerQuarter) << ", \"length_ticks\": "
+               << s.lengthTicks << ", \"length_ms\": " << s.lengthMilliseconds << ", \"programs\": {";
+        for (int channel = kFirstChannel; channel <= smf::kChannelCount; ++channel)
+            io.out << (channel > kFirstChannel ? ", " : "") << "\"" << channel
+                   << "\": " << s.programs[static_cast<std::size_t>(channel - kFirstChannel)];
+        io.out << "}}\n";
+        return kExitOk;
+    }
+    io.out << "File: " << parsed.positional[0] << "\n"
+           << "Size: " << s.fileSize << " bytes\n"
+           << "Format: " << s.format << "\n"
+           << "Tracks: " << s.trackCount << "\n"
+           << "Division: " << s.division << " ticks per quarter note\n"
+           << "Tempo: " << static_cast<long long>(s.MicrosPerQuarter) << " microseconds per quarter note\n"
+           << "Length: " << s.lengthTicks << " ticks, " << s.lengthMilliseconds << " ms\n"
+           << "Programs:\n";
+    for (int channel = kFirstChannel; channel <= smf::kChannelCount; ++channel) {
+        int program = s.programs[static_cast<std::size_t>(channel - kFirstChannel)];
+        io.out << "  Channel " << channel << ": ";
+        if (program == smf::kNoProgram)
+            io.out << "none\n";
+        else
+            io.out << program << "\n";
+    }
+    if (s.stoppedEarly)
+        io.out << "Note: the walk stopped after " << s.tracksRead << " complete track(s); the rest of the file "
+               << "is truncated or malformed.\n";
+    return kExitOk;
+}
+
+// "CH:octave=O,velocity=V,volume=W,patch=P", any of the four fields, in any order.
+struct AdjustOption {
+    int channel = 0;
+    ChannelAdjustment row;
+};
+
+std::optional<AdjustOption> parseAdjust(const std::string& text, std::string& problem)
+{
+    problem = "--adjust takes CH:octave=O,velocity=V,volume=W,patch=P with CH 1 to 16, not \"" + text + "\"";
+    auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    std::optional<int> channel = wholeNumber<int>(std::string_view(text).substr(0, colon));
+    if (!channel || *channel < kFirstChannel || *channel > smf::kChannelCount)
+        return std::nullopt;
+    AdjustOption option;
+    option.channel = *channel;
+    std::string_view fields = std::string_view(text).substr(colon + 1);
+    if (fields.empty())
+        return std::nullopt;
+    while (!fields.empty()) {
+        auto comma = fields.find(',');
+        std::string_view field = fields.substr(0, comma);
+        fields = comma == std::string_view::npos ? std::string_view() : fields.substr(comma + 1);
+        auto equals = field.find('=');
+        if (equals == std::string_view::npos)
+            return std::nullopt;
+        std::string_view name = field.substr(0, equals);
+        std::optional<int> value = wholeNumber<int>(field.substr(equals + 1));
+        if (!value || (name != "octave" && name != "velocity" && name != "volume" && name != "patch"))
+            return std::nullopt;
+        if (name == "patch" && (*value < smf::kNoProgram || *value > smf::kDataByteMax)) {
+            problem = "patch must lie between -1 and 127, not " + std::to_string(*value);
+            return std::nullopt;
+        }
+        if (!writeField(option.row, name, *value))
+            return std::nullopt;
+    }
+    return option;
+}
+
+int runModify(const std::vector<std::string>& args, Streams io)
+{
+    const std::string synopsis =
+        "modify IN.mid OUT.mid [--start-ms S] [--end-ms E] [--adjust CH:octave=O,velocity=V,volume=W,patch=P]...";
+    ParsedArgs parsed;
+    std::string error;
+    if (!parseArgs(args, {"--start-ms", "--end-ms", "--adjust"}, {}, parsed, error))
+        return usageError(io, "modify", synopsis, error);
+    if (parsed.positional.size() != 2)
+        return usageError(io, "modify", synopsis, "expected an input and an output MIDI file");
+
+    auto markOption = [&](const char* name, std::optional<long long>& mark) {
+        const std::vector<std::string>* values = parsed.values(name);
+        if (!values)
+            return true;
+        if (values->size() > 1) {
+            error = std::string(name) + " is given more than once";
+            return false;
+        }
+        mark = wholeNumber<long long>(values->front());
+        if (!mark)
+            error = std::string(name) + " takes whole milliseconds, not \"" + values->front() + "\"";
+        return mark.has_value();
+    };
+    std::optional<long long> startMs;
+    std::optional<long long> endMs;
+    if (!markOption("--start-ms", startMs) || !markOption("--end-ms", endMs))
+        return usageError(io, "modify", synopsis, error);
+
+    std::vector<AdjustOption> adjusts;
+    if (const std::vector<std::string>* values = parsed.values("--adjust")) {
+        for (const std::string& text : *values) {
+            std::optional<AdjustOption> option = parseAdjust(text, error);
+            if (!option)
+                return usageError(io, "modify", synopsis, error);
+            for (const AdjustOption& earlier : adjusts)
+                if (earlier.channel == option->channel)
+                    return usageError(io, "modify", synopsis,
+                                      "channel " + std::to_string(option->channel) + " is adjusted twice");
+            adjusts.push_back(*option);
+        }
+    }
+
+    const fs::path input = parsed.positional[0];
+    const fs::path output = parsed.positional[1];
+    Result<Bytes> source = readFileBytes(input);
+    if (!source)
+        return failure(io, "modify", source.error());
+    Result<MidiFileSummary> summary = readMidiFile(*source);
+    if (!summary)
+        return failure(io, "modify", summary.error());
+
+    // The rows as the open leaves them (Patch = the file's program), then the user's changes.
+    std::vector<ChannelAdjustment> rows;
+    for (int channel = kFirstChannel; channel <= smf::kChannelCount; ++channel) {
+        ChannelAdjustment row;
+        row.Channel = channel;
+        row.Octave = row.Velocity = row.Volume = 0;
+        row.Patch = summary->programs[static_cast<std::size_t>(channel - kFirstChannel)];
+        for (const AdjustOption& option : adjusts) {
+            if (option.channel != channel)
+                continue;
+            for (const char* field : {"octave", "velocity", "volume", "patch"})
+                if (std::optional<int> value = *readField(option.row, field))
+                    (void)writeField(row, field, *value);
+        }
+        rows.push_back(row);
+    }
+
+    RewriteSettings settings;
+    settings.marks.startMs = static_cast<double>(startMs.value_or(0));
+    settings.marks.endMs = static_cast<double>(endMs.value_or(summary->lengthMilliseconds));
+    settings.adjustments = adjustmentsFromRows(rows, summary->programs);
+    if (auto checked = CheckMarks(settings.marks, summary->lengthMilliseconds); !checked)
+        return failure(io, "modify", checked.error());
+
+    // OUT appears whole or not at all: the bytes go to a temporary file beside it.
+    std::optional<AtomicFileWriter> writer;
+    std::size_t written = 0;
+    auto sink = [&](ByteView bytes) -> Result<void> {
+        if (!writer) {
+            Result<AtomicFileWriter> created = AtomicFileWriter::create(output);
+            if (!created)
+                return Error{created.error()};
+            writer.emplace(std::move(created).value());
+        }
+        written += bytes.size();
+        return writer->write(bytes);
+    };
+    Result<RewriteResult> result = rewriteMidi(*source, *summary, settings, sink);
+    if (!result)
+        return failure(io, "modify", result.error());
+    if (auto committed = writer->commit(); !committed)
+        return failure(io, "modify", committed.error());
+
+    for (const std::string& notice : result->notices)
+        io.err << "chwr modify: " << oneLine(notice) << "\n";
+    if (result->sourceEndedEarly)
+        io.err << "chwr modify: the source ends before its last track; " << result->tracksWritten << " of "
+               << result->trackCount << " track(s) were written\n";
+    io.out << "Wrote " << output.string() << " (" << written << " bytes, " << result->tracksWritten
+           << " track(s))\n";
+    return kExitOk;
+}
+
+}  // namespace
 
 std::vector<Command> midiCommands()
 {
-    return {};
+    return {
+        Command{"info", "info FILE.mid [--json]",
+                "Shows a MIDI file's format, tracks, division, tempo, length and each channel's program.",
+                "The tempo is the last Set Tempo of the file (500000 microseconds per quarter note when\n"
+                "there is none); a program of -1 (none) means the file selects no program on that\n"
+                "channel. --json prints one JSON object.",
+                runInfo},
+        Command{"modify",
+                "modify IN.mid OUT.mid [--start-ms S] [--end-ms E] [--adjust CH:octave=O,velocity=V,volume=W,patch=P]...",
+                "Rewrites a MIDI file with per-channel changes and a crop, as \"Apply\" does.",
+                "--start-ms, --end-ms  the crop marks in whole milliseconds (default 0 and the song's length)\n"
+                "--adjust              changes for channel CH (1 to 16), any of: octave=O (whole octaves),\n"
+                "                      velocity=V (added to note velocities), volume=W (added to channel\n"
+                "                      volume, and set after each program change), patch=P (program 0 to 127\n"
+                "                      for every program change of the channel; -1 keeps them)\n"
+                "Channels not given are copied unchanged. OUT is written whole or not at all.",
+                runModify},
+    };
 }
 
 }  // namespace chwr::cli
