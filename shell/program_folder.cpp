@@ -1,5 +1,7 @@
 #include "shell/program_folder.h"
 
+#include "shell/file_io.h"
+
 #include <cstdlib>
 #include <system_error>
 
@@ -14,7 +16,7 @@ fs::path fromEnvironment(const char* name)
     return value && *value ? fs::path(value) : fs::path();
 }
 
-}  // namespace
+} // namespace
 
 fs::path programFolder()
 {
@@ -37,4 +39,23 @@ Result<fs::path> ensureProgramFolder()
     return folder;
 }
 
-}  // namespace chwr
+fs::path debugLogPath()
+{
+    return programFolder() / kMidiFolderName / kDebugLogName;
+}
+
+Result<bool> setUpProgramFolder()
+{
+    fs::path log = debugLogPath();
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(log, error)))
+        return false;
+    fs::create_directories(log.parent_path(), error);
+    if (error)
+        return Error{"Cannot create the folder \"" + log.parent_path().string() + "\": " + error.message()};
+    if (auto written = writeFileAtomic(log, asBytes(kDebugLogFirstLine)); !written)
+        return Error{written.error()};
+    return true;
+}
+
+} // namespace chwr

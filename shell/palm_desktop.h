@@ -1,0 +1,46 @@
+#pragma once
+
+#include "shell/settings_store.h"
+#include "shell/users_dat.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace chwr {
+
+// Palm Desktop's own folder, under HKEY_CURRENT_USER.
+inline constexpr std::string_view kPalmDesktopCoreKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
+inline constexpr std::string_view kPalmDesktopPathValue = "Path";
+// The command line of Palm Desktop's install tool (the key's default value), under
+// HKEY_CURRENT_USER and then HKEY_LOCAL_MACHINE.
+inline constexpr std::string_view kInstallToolCommandKey = "Software\\CLASSES\\prcFile\\Shell\\open\\command";
+// The install tool's file name starts with this text (matched with case).
+inline constexpr std::string_view kInstallToolName = "Instapp";
+// Shown at start-up when the registry names no Palm Desktop folder.
+inline constexpr std::string_view kNoPalmDesktopMessage = "Can't find prcFile directory in registry";
+
+// The Palm Desktop folder from the install tool's command line: everything before the
+// separator in front of the first "Instapp" (the whole text when there is none), with
+// one leading double quote dropped.
+std::string directoryFromInstallCommand(std::string_view commandLine);
+
+// Palm Desktop's "Path" value; failing that, the folder of its install tool's command
+// line, from the current user's classes and then the machine's. Empty when none names one.
+std::string findPalmDesktopDirectory(const SettingsStore& store);
+
+struct PalmDesktopDiscovery {
+    std::string PalmDesktopDirectory; // empty when none was found
+    std::vector<HotSyncUser> users;   // from its users.dat, in file order
+};
+
+// What the window finds while it loads: the folder, then the users it lists.
+PalmDesktopDiscovery discoverPalmDesktop(const SettingsStore& store);
+
+// The message to show at start-up: kNoPalmDesktopMessage when no Palm Desktop folder
+// was found, unless the stored database location is an explicit file ("CHWR-DBOption"
+// is "1"), for which the folder is of no use.
+std::optional<std::string> startupMessage(const PalmDesktopDiscovery& discovery, const SettingsStore& store);
+
+} // namespace chwr
