@@ -204,42 +204,37 @@ Result<ChannelTable> ChannelTable::open(const fs::path& path)
                      (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};
     sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
     ChannelTable table(std::move(db), path);
+    // The rows are rebuilt at every open, so a commit need not wait for the disk: with a
+    // write-ahead log a crash loses at most the last edits, never the file.
+    if (auto journal = table.execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL"); !journal)
+        return Error{journal.error()};
 
     // The "registration" on this system: the table and its sixteen rows appear once.
-    if (auto begun = table.execute("BEGIN IMMEDIATE"); !begun)
-        return Error{begun.error()};
-    Statement exists;
-    {
-        sqlite3_stmt* statement = nullptr;
+    Result<void> registered = table.inTransaction([&]() -> Result<void> {
+        sqlite3_stmt* raw = nullptr;
         if (sqlite3_prepare_v2(table.m_db.get(),
                                "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='tblMIDIAdjust'", -1,
-                               &statement, nullptr) != SQLITE_OK) {
-            Error error = table.failure("opened");
-            (void)table.execute("ROLLBACK");
-            return error;
-        }
-        exists.reset(statement);
-    }
-    bool present = sqlite3_step(exists.get()) == SQLITE_ROW && sqlite3_column_int(exists.get(), 0) > 0;
-    exists.reset();
-    if (!present) {
+                               &raw, nullptr) != SQLITE_OK)
+            return table.failure("opened");
+        Statement probe(raw);
+        if (sqlite3_step(raw) != SQLITE_ROW)
+            return table.failure("opened");
+        if (sqlite3_column_int(raw, 0) > 0)
+            return {};
         std::string create = "CREATE TABLE tblMIDIAdjust (Channel INTEGER NOT NULL, Octave INTEGER, "
                              "Velocity INTEGER, Volume INTEGER, Patch INTEGER)";
-        if (auto created = table.execute(create); !created) {
-            (void)table.execute("ROLLBACK");
-            return Error{created.error()};
-        }
+        if (auto created = table.execute(create); !created)
+            return created;
         for (int channel = kFirstChannel; channel <= smf::kChannelCount; ++channel) {
             std::string insert = "INSERT INTO tblMIDIAdjust (Channel, Octave, Velocity, Volume, Patch) VALUES (" +
                                  std::to_string(channel) + ", 0, 0, 0, -1)";
-            if (auto inserted = table.execute(insert); !inserted) {
-                (void)table.execute("ROLLBACK");
-                return Error{inserted.error()};
-            }
+            if (auto inserted = table.execute(insert); !inserted)
+                return inserted;
         }
-    }
-    if (auto committed = table.execute("COMMIT"); !committed)
-        return Error{committed.error()};
+        return {};
+    });
+    if (!registered)
+        return Error{registered.error()};
     return table;
 }
 
@@ -338,20 +333,41 @@ Result<void> ChannelTable::fillPatch(int statusChannel, int program)
                    " WHERE Channel=" + std::to_string(statusChannel + kFirstChannel));
 }
 
-Result<void> ChannelTable::fillPatches(const std::array<int, smf::kChannelCount>& programs)
+Result<void> ChannelTable::inTransaction(const std::function<Result<void>()>& work)
 {
     if (auto begun = execute("BEGIN IMMEDIATE"); !begun)
         return begun;
+    if (auto done = work(); !done) {
+        (void)execute("ROLLBACK");
+        return done;
+    }
+    return execute("COMMIT");
+}
+
+Result<void> ChannelTable::fillPatchesInsideTransaction(const std::array<int, smf::kChannelCount>& programs)
+{
     for (int channel = 0; channel < smf::kChannelCount; ++channel) {
         int program = programs[static_cast<std::size_t>(channel)];
         if (program == smf::kNoProgram)
             continue;
-        if (auto filled = fillPatch(channel, program); !filled) {
-            (void)execute("ROLLBACK");
+        if (auto filled = fillPatch(channel, program); !filled)
             return filled;
-        }
     }
-    return execute("COMMIT");
+    return {};
+}
+
+Result<void> ChannelTable::fillPatches(const std::array<int, smf::kChannelCount>& programs)
+{
+    return inTransaction([&] { return fillPatchesInsideTransaction(programs); });
+}
+
+Result<void> ChannelTable::resetAndFillPatches(const std::array<int, smf::kChannelCount>& programs)
+{
+    return inTransaction([&]() -> Result<void> {
+        if (auto reset = resetForOpen(); !reset)
+            return reset;
+        return fillPatchesInsideTransaction(programs);
+    });
 }
 
 Result<std::vector<ChannelAdjustment>> ChannelTable::rowsChanging(int channel, AdjustField field)

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +86,8 @@ public:
     Result<void> fillPatch(int statusChannel, int program);
     // fillPatch() for each channel's last program, skipping the -1 of channels without one.
     Result<void> fillPatches(const std::array<int, smf::kChannelCount>& programs);
+    // What an open does to the rows, in one transaction.
+    Result<void> resetAndFillPatches(const std::array<int, smf::kChannelCount>& programs);
 
     // The rewrite's queries, as text: the rows of channel (1 to 16) whose field is
     // non-zero and not empty, and those whose Patch differs from program.
@@ -100,6 +103,8 @@ private:
     };
     ChannelTable(std::unique_ptr<sqlite3, Closer> db, std::filesystem::path path);
     Result<void> execute(const std::string& sql);
+    Result<void> inTransaction(const std::function<Result<void>()>& work);
+    Result<void> fillPatchesInsideTransaction(const std::array<int, smf::kChannelCount>& programs);
     Result<std::vector<ChannelAdjustment>> query(const std::string& sql);
     Error failure(const std::string& what) const;
 

@@ -15,10 +15,8 @@ Result<MidiFileSummary> openMidiForEditing(const std::filesystem::path& path, Ch
     Result<MidiFileSummary> summary = readMidiFile(path, breath);
     if (!summary)
         return summary;
-    if (auto reset = table.resetForOpen(); !reset)
-        return Error{reset.error()};
-    if (auto filled = table.fillPatches(summary->programs); !filled)
-        return Error{filled.error()};
+    if (auto rows = table.resetAndFillPatches(summary->programs); !rows)
+        return Error{rows.error()};
 
     state.MidiSourcePath = path.string();
     state.TicksPerQuarter = summary->TicksPerQuarter;
