@@ -1,0 +1,214 @@
+#include "midi_edit/crop_rules.h"
+
+#include "midi_edit/smf_format.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace chwr {
+namespace {
+
+TEST(CheckMarksTest, TheThreeRefusalsInTheirOrder)
+{
+    struct Case {
+        double start, end;
+        std::int64_t length;
+        const char* message;
+    };
+    const Case cases[] = {
+        {-5, 1000, 3000, "Starting mark cannot be a value less than 0."},
+        {-5, -10, 3000, "Starting mark cannot be a value less than 0."},
+        {2000, 1000, 3000, "Starting mark cannot exceed the Ending mark."},
+        {4000, 3500, 3000, "Starting mark cannot exceed the Ending mark."},
+        {0, 3001, 3000, "End Mark cannot exceed the length of the MIDI Song."},
+    };
+    for (const Case& c : cases) {
+        Result<void> checked = CheckMarks({c.start, c.end}, c.length);
+        ASSERT_FALSE(checked.ok()) << c.start << " " << c.end;
+        EXPECT_EQ(checked.error(), c.message);
+    }
+}
+
+TEST(CheckMarksTest, MarksWithinTheSongPass)
+{
+    EXPECT_TRUE(CheckMarks({0, 3000}, 3000).ok());
+    EXPECT_TRUE(CheckMarks({0, 0}, 3000).ok());
+    EXPECT_TRUE(CheckMarks({1500, 1500}, 3000).ok());
+    EXPECT_TRUE(CheckMarks({0, 0}, 0).ok());
+}
+
+TEST(MarkFromTextTest, ReadsDecimalNumbersAndRefusesOtherText)
+{
+    EXPECT_DOUBLE_EQ(*markFromText("1500"), 1500);
+    EXPECT_DOUBLE_EQ(*markFromText(" 250 "), 250);
+    EXPECT_DOUBLE_EQ(*markFromText("-5"), -5);
+    EXPECT_DOUBLE_EQ(*markFromText("12.5"), 12.5);
+    for (const char* text : {"", "abc", "12abc", "1e3", "nan", "--1"}) {
+        Result<double> mark = markFromText(text);
+        ASSERT_FALSE(mark.ok()) << text;
+        EXPECT_EQ(mark.error(), std::string("The mark \"") + text + "\" is not a number of milliseconds.");
+    }
+}
+
+TEST(MarkToTickTest, OneTempoGivesTheFormulaAndMarksAtOrBelowZeroGiveTick0)
+{
+    TempoMap map(480, {{0, 500000}});
+    EXPECT_DOUBLE_EQ(MarkToTick(map, 1000), 960);
+    EXPECT_DOUBLE_EQ(MarkToTick(map, 0), 0);
+    EXPECT_DOUBLE_EQ(MarkToTick(map, -30), 0);
+    // Fractions are kept: 100 ms at 502 ticks per half second.
+    EXPECT_DOUBLE_EQ(MarkToTick(TempoMap(502, {}), 100), 100.4);
+}
+
+TEST(MarkToTickTest, MarksFollowTempoChanges)
+{
+    // Half a second per quarter note up to tick 480, then a quarter of a second.
+    TempoMap map(480, {{480, 250000}});
+    EXPECT_DOUBLE_EQ(MarkToTick(map, 500), 480);
+    EXPECT_DOUBLE_EQ(MarkToTick(map, 750), 960);
+}
+
+TEST(CropWindowTest, AnEndMarkAtOrPastTheSongsLengthCutsNothing)
+{
+    TempoMap map(480, {});
+    CropWindow whole = cropWindowFor({0, 2000}, map, 2000);
+    EXPECT_EQ(whole.startTick, 0);
+    EXPECT_EQ(whole.endTick, std::numeric_limits<double>::infinity());
+    CropWindow cut = cropWindowFor({500, 1999}, map, 2000);
+    EXPECT_DOUBLE_EQ(cut.startTick, 480);
+    EXPECT_DOUBLE_EQ(cut.endTick, 1919.04);
+}
+
+TEST(ClassifyEventTest, ZonesAndTheDeltaEachWrites)
+{
+    CropWindow window{100.4, 500};
+    TrackCropState track;
+    track.absoluteTick = 100;
+    DeltaToWrite before = ClassifyEvent(track, window);
+    EXPECT_FALSE(track.Inside);
+    EXPECT_EQ(before.kind, DeltaToWrite::Kind::Zero);
+
+    track.absoluteTick = 228;
+    DeltaToWrite first = ClassifyEvent(track, window);
+    EXPECT_TRUE(track.Inside);
+    EXPECT_FALSE(track.FirstInside);
+    EXPECT_EQ(first.kind, DeltaToWrite::Kind::Retimed);
+    // 228 - 100.4 = 127.6, rounded to 128: the two bytes 81 00.
+    EXPECT_EQ(first.ticks, 128u);
+    std::uint8_t encoded[4] = {};
+    ASSERT_EQ(smf::encodeVariableLengthQuantity(first.ticks, encoded), 2);
+    EXPECT_EQ(encoded[0], 0x81);
+    EXPECT_EQ(encoded[1], 0x00);
+
+    track.absoluteTick = 500;
+    EXPECT_EQ(ClassifyEvent(track, window).kind, DeltaToWrite::Kind::AsRead);
+    EXPECT_TRUE(track.Inside);
+    track.absoluteTick = 501;
+    EXPECT_EQ(ClassifyEvent(track, window).kind, DeltaToWrite::Kind::Zero);
+    EXPECT_FALSE(track.Inside);
+}
+
+TEST(ClassifyEventTest, RetimedDeltasRoundHalvesUp)
+{
+    EXPECT_EQ(retimedDelta(228, 100.5), 128u);
+    EXPECT_EQ(retimedDelta(228, 100.6), 127u);
+    EXPECT_EQ(retimedDelta(100, 100), 0u);
+}
+
+TEST(VariableLengthQuantityTest, LongDeltasTakeUpToFourBytes)
+{
+    struct Case {
+        std::uint32_t value;
+        std::vector<std::uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {0, {0x00}},
+        {127, {0x7F}},
+        {128, {0x81, 0x00}},
+        {16383, {0xFF, 0x7F}},
+        {16384, {0x81, 0x80, 0x00}},
+        {(1u << 21) - 1, {0xFF, 0xFF, 0x7F}},
+        {1u << 21, {0x81, 0x80, 0x80, 0x00}},
+        {0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t out[4] = {};
+        int size = smf::encodeVariableLengthQuantity(c.value, out);
+        EXPECT_EQ(std::vector<std::uint8_t>(out, out + size), c.bytes) << c.value;
+        EXPECT_EQ(smf::variableLengthQuantitySize(c.value), size);
+    }
+}
+
+TEST(StatusToWriteTest, AStatusByteIsWrittenWhenTheOutputsRunningStatusDiffers)
+{
+    // The source had one: always written.
+    EXPECT_EQ(StatusToWrite(0x90, true, 0x90), 0x90);
+    // Running status in the source and the same status written last: left out.
+    EXPECT_EQ(StatusToWrite(0x90, false, 0x90), 0);
+    // Events before it were dropped or a controller was inserted: restored.
+    EXPECT_EQ(StatusToWrite(0x90, false, 0x80), 0x90);
+    EXPECT_EQ(StatusToWrite(0xC3, false, 0xB3), 0xC3);
+    // After a meta or system exclusive event, or at the start of a track.
+    EXPECT_EQ(StatusToWrite(0x90, false, 0), 0x90);
+}
+
+TEST(ClosingSequenceTest, AllNotesOffOnTheCurrentChannelThenEndOfTrack)
+{
+    std::array<std::uint8_t, 8> expected{0x00, 0xB5, 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+    EXPECT_EQ(ClosingSequence(5), expected);
+    EXPECT_EQ(ClosingSequence(0)[1], 0xB0);
+}
+
+TEST(SoundingNotesTest, NoteOffsForTheNotesStillSoundingInTheOrderTheyStarted)
+{
+    SoundingNotes notes;
+    notes.started(0, 60);
+    notes.started(9, 36);
+    notes.started(0, 64);
+    notes.started(0, 60);  // the same key again
+    notes.released(0, 60); // ends the first 60
+    notes.released(3, 10); // nothing sounds there: ignored
+    Bytes offs;
+    notes.appendNoteOffs(offs);
+    EXPECT_EQ(offs, (Bytes{0x00, 0x89, 36, 0x00, 0x00, 0x80, 64, 0x00, 0x00, 0x80, 60, 0x00}));
+}
+
+TEST(SoundingNotesTest, AfterSilenceNothingIsLeftOver)
+{
+    SoundingNotes notes;
+    notes.started(1, 50);
+    notes.released(1, 50);
+    EXPECT_TRUE(notes.empty());
+    notes.released(1, 50);
+    notes.started(1, 52);
+    Bytes offs;
+    notes.appendNoteOffs(offs);
+    EXPECT_EQ(offs, (Bytes{0x00, 0x81, 52, 0x00}));
+    notes.clear();
+    offs.clear();
+    notes.appendNoteOffs(offs);
+    EXPECT_TRUE(offs.empty());
+}
+
+TEST(CloseTrackIfPastEndTest, ClosesOnceAfterTheEndTick)
+{
+    CropWindow window{0, 960};
+    TrackCropState track;
+    SoundingNotes notes;
+    notes.started(2, 70);
+    Bytes out;
+    track.absoluteTick = 960;
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_TRUE(out.empty());
+    track.absoluteTick = 961;
+    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_TRUE(track.Closed);
+    EXPECT_EQ(out, (Bytes{0x00, 0x82, 70, 0x00, 0x00, 0xB2, 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
+    track.absoluteTick = 2000;
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_EQ(out.size(), 12u);
+}
+
+}  // namespace
+}  // namespace chwr
