@@ -47,12 +47,23 @@ QString qtFileFilter(const QString& pipeFilter)
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
+        QString description = parts[i].trimmed();
         const QString pattern = i + 1 < parts.size() ? parts[i + 1].trimmed() : QString();
-        if (pattern.isEmpty() || description.contains(pattern))
+        if (pattern.isEmpty()) {
             filters.push_back(description);
-        else
-            filters.push_back(description + " (" + QString(pattern).replace(QLatin1Char(';'), QLatin1Char(' ')) + ")");
+            continue;
+        }
+        // File names on this system are case-sensitive; a Palm backup names its files
+        // in capitals ("MIDI_Ring_Tones.PDB"), so each pattern also matches upper case.
+        QStringList patterns;
+        for (const QString& one : pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            patterns.push_back(one);
+            if (one.toUpper() != one)
+                patterns.push_back(one.toUpper());
+        }
+        if (const qsizetype open = description.indexOf(" ("); open >= 0)
+            description.truncate(open);
+        filters.push_back(description + " (" + patterns.join(QLatin1Char(' ')) + ")");
     }
     return filters.join(";;");
 }

@@ -4,7 +4,24 @@
 
 #include <QString>
 
+#include <filesystem>
+#include <string>
+
 namespace chwr {
+
+// Paths and core texts (UTF-8) at the window's edge.
+inline QString toQString(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+inline QString toQString(const std::string& utf8)
+{
+    return QString::fromStdString(utf8);
+}
+inline std::filesystem::path toPath(const QString& text)
+{
+    return std::filesystem::path(text.toStdString());
+}
 
 // The program's title on every message box.
 inline constexpr const char* kProgramTitle = "Chimewright Vuruva";

@@ -10,9 +10,9 @@ namespace {
 
 TEST(QtFileFilter, TurnsPipeFiltersIntoQtFilters)
 {
-    EXPECT_EQ(qtFileFilter("MIDI File (*.mid)|*.mid"), "MIDI File (*.mid)");
-    EXPECT_EQ(qtFileFilter("Palm DB File (*.pdb)|*.pdb"), "Palm DB File (*.pdb)");
-    EXPECT_EQ(qtFileFilter("Songs|*.mid;*.midi|All|*"), "Songs (*.mid *.midi);;All (*)");
+    EXPECT_EQ(qtFileFilter("MIDI File (*.mid)|*.mid"), "MIDI File (*.mid *.MID)");
+    EXPECT_EQ(qtFileFilter("Palm DB File (*.pdb)|*.pdb"), "Palm DB File (*.pdb *.PDB)");
+    EXPECT_EQ(qtFileFilter("Songs|*.mid;*.midi|All|*"), "Songs (*.mid *.MID *.midi *.MIDI);;All (*)");
 }
 
 TEST(DialogStartPath, JoinsPresetNameAndFolder)

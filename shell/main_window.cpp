@@ -1,0 +1,150 @@
+#include "shell/main_window.h"
+
+#include "midi_edit/mm_control.h"
+#include "ringtone_db/load_midi_tab.h"
+#include "shell/about_box.h"
+#include "shell/palm_desktop.h"
+#include "shell/program_folder.h"
+#include "shell/program_icon.h"
+#include "shell/qt_ui_services.h"
+#include "shell/setup_tab.h"
+#include "shell/windows1252.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QMenuBar>
+#include <QTabWidget>
+
+namespace chwr {
+
+namespace {
+
+enum Tab { LoadMidiTabIndex = 0, ModifyMidiTabIndex = 1, SetupTabIndex = 2 };
+
+}  // namespace
+
+Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
+    : QMainWindow(parent), m_services(services), m_settings(settings), m_location(settings)
+{
+    setObjectName("Form1");
+    setWindowTitle(kMainWindowCaption);
+    setWindowIcon(programIcon());
+    endProgram = [] { QCoreApplication::exit(0); };
+
+    mnuFile = menuBar()->addMenu("&File");
+    mnuFile->setObjectName("mnuFile");
+    mnuExit = mnuFile->addAction("&Exit");
+    mnuExit->setObjectName("mnuExit");
+    mnuAbout = menuBar()->addAction("&About");
+    mnuAbout->setObjectName("mnuAbout");
+
+    SSTab1 = new QTabWidget(this);
+    SSTab1->setObjectName("SSTab1");
+    loadTab = new LoadMidiTab(
+        m_services, m_database, m_midiState,
+        [this]() -> Result<DatabasePaths> {
+            Result<std::filesystem::path> database = m_location.ResolveDatabasePath();
+            if (!database)
+                return Error{database.error()};
+            Result<std::filesystem::path> backup = m_location.BackupPath();
+            if (!backup)
+                return Error{backup.error()};
+            return DatabasePaths{*database, *backup};
+        },
+        SSTab1);
+    auto* modifyPage = new QWidget(SSTab1);
+    setupTab = new SetupTab(m_services, m_location, SSTab1);
+    SSTab1->addTab(loadTab, "Load MIDI");
+    SSTab1->addTab(modifyPage, "Modify MIDI");
+    SSTab1->addTab(setupTab, "Setup");
+    setCentralWidget(SSTab1);
+
+    connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
+    connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
+    connect(loadTab, &LoadMidiTab::modifyMidiRequested, this, &Form1::ModifyMidiHandOff);
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load()
+{
+    // The list's columns are made with the list; what is left is finding Palm Desktop.
+    const PalmDesktopDiscovery discovery = discoverPalmDesktop(m_settings);
+    m_location.setPalmDesktop(discovery.PalmDesktopDirectory, userDirectoryNames(discovery.users));
+    setupTab->refresh();
+    if (std::optional<std::string> message = startupMessage(discovery, m_settings))
+        m_services.messages->show(this, toQString(*message), MessageIcon::Exclamation);
+    SSTab1->setCurrentIndex(LoadMidiTabIndex);
+}
+
+void Form1::Form_Activate()
+{
+    // A folder that cannot be set up shows itself when a file is written there.
+    (void)setUpProgramFolder();
+    m_location.applyStoredSettings();
+    setupTab->refresh();
+}
+
+void Form1::mnuExit_Click()
+{
+    endProgram();
+}
+
+void Form1::mnuAbout_Click()
+{
+    if (!aboutBox)
+        aboutBox = new frmAbout(m_services, this);
+    aboutBox->show();
+    aboutBox->raise();
+    aboutBox->activateWindow();
+}
+
+void Form1::ModifyMidiHandOff(std::size_t row)
+{
+    (void)loadTab->MMControl2->command("stop");
+    Result<std::filesystem::path> handOff = loadTab->writeModifyExport(row);
+    if (!handOff) {
+        m_services.messages->show(this, toQString(handOff.error()), MessageIcon::Exclamation);
+        return;
+    }
+    m_midiState.PendingImportName = loadTab->rowName(row).toStdString();
+    SSTab1->setCurrentIndex(ModifyMidiTabIndex);
+}
+
+void Form1::LoadMidiFileIntoList()
+{
+    if (m_midiState.ResultFilePath.empty())
+        return;
+    const Bytes name = m_database.uniqueRingToneName(utf8ToWindows1252(m_midiState.MidiDisplayName));
+    m_midiState.PendingImportName = windows1252ToUtf8(name);
+    m_midiState.PendingImportPath = m_midiState.ResultFilePath;
+    loadTab->AddMidiFile();
+    SSTab1->setCurrentIndex(LoadMidiTabIndex);
+}
+
+bool Form1::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QMainWindow::event(event);
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    if (!m_loaded) {
+        m_loaded = true;
+        Form_Load();
+    }
+    QMainWindow::showEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // The main window goes first, then the program's other windows.
+    if (aboutBox)
+        aboutBox->close();
+    event->accept();
+}
+
+}  // namespace chwr

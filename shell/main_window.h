@@ -1,0 +1,84 @@
+#pragma once
+
+#include "midi_edit/midi_edit_state.h"
+#include "ringtone_db/ring_tone_database.h"
+#include "shell/database_location.h"
+#include "shell/settings_store.h"
+#include "shell/window_services.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+class QAction;
+class QMenu;
+class QTabWidget;
+
+namespace chwr {
+
+class LoadMidiTab;
+class ModifyMidiTab;
+class SetupTab;
+class frmAbout;
+
+// The window's caption, with its one leading blank.
+inline constexpr const char* kMainWindowCaption = " Chimewright Vuruva";
+
+// The main window. It owns the program's state (the loaded ring tone database, the
+// "Modify MIDI" tab's state, the database location with the Palm Desktop folder and
+// SettingsRestored) and hosts the three tabs; the tabs do the work of their buttons.
+//
+// The first show runs Form_Load; every activation of the window runs Form_Activate.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    Form1(WindowServices& services, SettingsStore& settings, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuAbout = nullptr;
+    QTabWidget* SSTab1 = nullptr;
+    LoadMidiTab* loadTab = nullptr;
+    ModifyMidiTab* modifyTab = nullptr;
+    SetupTab* setupTab = nullptr;
+    // The about box while it is open.
+    QPointer<frmAbout> aboutBox;
+
+    RingToneDatabase& database() { return m_database; }
+    MidiEditState& midiState() { return m_midiState; }
+    DatabaseLocation& location() { return m_location; }
+    const std::string& PalmDesktopDirectory() const { return m_location.palmDesktopDirectory(); }
+    bool SettingsRestored() const { return m_location.settingsRestored(); }
+
+    // How "&Exit" ends the program; tests replace it.
+    std::function<void()> endProgram;
+
+public slots:
+    void Form_Load();
+    void Form_Activate();
+    void mnuExit_Click();
+    void mnuAbout_Click();
+    // "Modify MIDI" on a ring tone of the list, after the list's checks.
+    void ModifyMidiHandOff(std::size_t row);
+    // "Load MIDI File" of the "Modify MIDI" tab: the rewrite result becomes a ring tone.
+    void LoadMidiFileIntoList();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    WindowServices& m_services;
+    SettingsStore& m_settings;
+    RingToneDatabase m_database;
+    MidiEditState m_midiState;
+    DatabaseLocation m_location;
+    bool m_loaded = false;
+};
+
+}  // namespace chwr
