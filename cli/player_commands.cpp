@@ -1,10 +1,179 @@
 #include "cli/command.h"
 
+#include "midi_edit/fluidsynth_player.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ostream>
+#include <thread>
+#include <unistd.h>
+
 namespace chwr::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSoundFontOption = "--soundfont";
+constexpr const char* kSilentFlag = "--silent";
+constexpr const char* kPlaySynopsis = "play FILE.mid [--soundfont SF2] [--silent]";
+constexpr const char* kRenderSynopsis = "render FILE.mid OUT.wav [--soundfont SF2]";
+// How often the readout changes: on a terminal in place, otherwise one line each time.
+constexpr int kTerminalReadoutMs = 100;
+constexpr int kLineReadoutMs = 1000;
+// How long the play loop sleeps between polls of the player.
+constexpr std::chrono::milliseconds kPollStep{20};
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void noteInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+// Ctrl-C only sets a flag while a song plays, so the player is stopped and closed in
+// order; the previous handler comes back afterwards.
+class InterruptCatcher {
+public:
+    InterruptCatcher()
+    {
+        g_interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = noteInterrupt;
+        sigemptyset(&action.sa_mask);
+        m_installed = ::sigaction(SIGINT, &action, &m_previous) == 0;
+    }
+    ~InterruptCatcher()
+    {
+        if (m_installed)
+            ::sigaction(SIGINT, &m_previous, nullptr);
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+private:
+    struct sigaction m_previous {};
+    bool m_installed = false;
+};
+
+int usageError(Streams io, const std::string& command, const std::string& synopsis,
+               const std::string& problem)
+{
+    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
+    return kExitUsage;
+}
+
+int failure(Streams io, const std::string& message)
+{
+    io.err << "chwr: " << message << "\n";
+    return kExitFailed;
+}
+
+// m:ss.t, as the window's transport shows it.
+std::string readout(std::int64_t milliseconds)
+{
+    const std::int64_t tenths = std::max<std::int64_t>(0, milliseconds) / 100;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", static_cast<long long>(tenths / 600),
+                  static_cast<long long>((tenths / 10) % 60), static_cast<long long>(tenths % 10));
+    return text;
+}
+
+int runPlay(const std::vector<std::string>& args, Streams io)
+{
+    ParsedArgs parsed;
+    std::string problem;
+    if (!parseArgs(args, {kSoundFontOption}, {kSilentFlag}, parsed, problem))
+        return usageError(io, "play", kPlaySynopsis, problem);
+    if (parsed.positional.size() != 1)
+        return usageError(io, "play", kPlaySynopsis, "give one MIDI file");
+
+    FluidSynthPlayerOptions options;
+    if (const auto* fonts = parsed.values(kSoundFontOption))
+        options.soundFonts.named = fonts->back();
+    if (parsed.has(kSilentFlag))
+        options.audio = AudioOutput::Silent;
+    FluidSynthPlayer player(std::move(options));
+    const fs::path file = parsed.positional.front();
+    player.setDeviceType("Sequencer");
+    player.setFileName(file);
+    if (auto opened = player.command("Open"); !opened)
+        return failure(io, opened.error());
+
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const std::string total = readout(player.length());
+    player.setUpdateInterval(terminal ? kTerminalReadoutMs : kLineReadoutMs);
+    player.setStatusUpdateHandler([&] {
+        io.out << (terminal ? "\r  " : "  ") << readout(player.position()) << " / " << total
+               << (terminal ? "" : "\n") << std::flush;
+    });
+
+    InterruptCatcher catcher;
+    if (auto played = player.command("Play"); !played)
+        return failure(io, played.error());
+    io.out << "Playing " << file.string() << " (" << total << ") "
+           << (player.audible()          ? "through the audio output"
+               : parsed.has(kSilentFlag) ? "silently"
+                                         : "silently (no audio output)")
+           << ", SoundFont " << player.soundFont().string() << ". Ctrl-C stops.\n"
+           << std::flush;
+    while (player.isPlaying() && !g_interrupted) {
+        player.poll();
+        std::this_thread::sleep_for(kPollStep);
+    }
+    const bool stopped = g_interrupted;
+    (void)player.command("Stop");
+    const std::int64_t reached = player.position();
+    (void)player.command("Close");
+    io.out << (terminal ? "\n" : "")
+           << (stopped ? "Stopped at " + readout(reached) + "." : std::string("Done.")) << "\n";
+    return kExitOk;
+}
+
+int runRender(const std::vector<std::string>& args, Streams io)
+{
+    ParsedArgs parsed;
+    std::string problem;
+    if (!parseArgs(args, {kSoundFontOption}, {}, parsed, problem))
+        return usageError(io, "render", kRenderSynopsis, problem);
+    if (parsed.positional.size() != 2)
+        return usageError(io, "render", kRenderSynopsis, "give the MIDI file and the WAV file to write");
+
+    SoundFontSearch search = systemSoundFontSearch();
+    if (const auto* fonts = parsed.values(kSoundFontOption))
+        search.named = fonts->back();
+    auto soundFont = findSoundFont(search);
+    if (!soundFont)
+        return failure(io, soundFont.error());
+    const fs::path midi = parsed.positional[0];
+    const fs::path wav = parsed.positional[1];
+    auto rendered = renderMidiToWav(midi, wav, *soundFont);
+    if (!rendered)
+        return failure(io, rendered.error());
+    io.out << "Rendered " << midi.string() << " (" << readout(rendered->songMilliseconds) << ") to "
+           << wav.string() << " with " << soundFont->string() << ": " << rendered->frames << " frames at "
+           << rendered->sampleRate << " Hz.\n";
+    return kExitOk;
+}
+
+} // namespace
 
 std::vector<Command> playerCommands()
 {
-    return {};
+    return {
+        {"play", kPlaySynopsis, "Plays a MIDI file with a position readout; Ctrl-C stops.",
+         "Plays through the system's audio output (PulseAudio or ALSA) with a General MIDI SoundFont:\n"
+         "--soundfont names one, else CHIMEWRIGHT_SOUNDFONT, the \"CHWR-SoundFont\" setting, or the\n"
+         "system's (/usr/share/sounds/sf2). Without an audio output, or with --silent, it keeps time\n"
+         "silently. CHIMEWRIGHT_AUDIO_DRIVER names a FluidSynth audio driver (\"none\" for silence).",
+         runPlay},
+        {"render", kRenderSynopsis, "Renders a MIDI file into a WAV file through the same synthesizer.",
+         "Writes 16-bit stereo at 44100 Hz, as fast as the processor allows. The WAV file is written\n"
+         "beside its target and renamed into place: a failed render leaves an existing file unchanged.",
+         runRender},
+    };
 }
 
-}  // namespace chwr::cli
+} // namespace chwr::cli

@@ -1,0 +1,112 @@
+#include "tests/support/scripted_player.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace chwr::test {
+
+namespace {
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+bool isCommand(const std::string& call)
+{
+    return call.find('=') == std::string::npos;
+}
+
+} // namespace
+
+void ScriptedPlayer::setDeviceType(std::string type)
+{
+    m_calls.push_back("DeviceType=" + type);
+    m_deviceType = std::move(type);
+}
+
+void ScriptedPlayer::setFileName(std::filesystem::path file)
+{
+    m_calls.push_back("FileName=" + file.string());
+    m_fileName = std::move(file);
+}
+
+Result<void> ScriptedPlayer::command(std::string_view name)
+{
+    m_calls.emplace_back(name);
+    const std::string command = lowerCase(name);
+    if (command == "open") {
+        m_open = false;
+        m_playing = false;
+        m_position = 0;
+        if (!m_openFailures.empty()) {
+            std::string message = std::move(m_openFailures.front());
+            m_openFailures.pop_front();
+            return Error{message};
+        }
+        m_open = true;
+    } else if (command == "close") {
+        m_open = false;
+        m_playing = false;
+        m_position = 0;
+    } else if (command == "play") {
+        m_playing = m_open && m_position < m_length;
+    } else if (command == "stop") {
+        m_playing = false;
+    } else if (command == "prev") {
+        m_playing = false;
+        m_position = 0;
+    } else {
+        return Error{"The player knows no command \"" + std::string(name) + "\"."};
+    }
+    return {};
+}
+
+void ScriptedPlayer::setFrom(std::int64_t milliseconds)
+{
+    m_calls.push_back("From=" + std::to_string(milliseconds));
+    if (m_open)
+        m_position = std::clamp<std::int64_t>(milliseconds, 0, m_length);
+}
+
+void ScriptedPlayer::setTimeFormat(int format)
+{
+    m_calls.push_back("TimeFormat=" + std::to_string(format));
+}
+
+void ScriptedPlayer::setUpdateInterval(int milliseconds)
+{
+    m_calls.push_back("UpdateInterval=" + std::to_string(milliseconds));
+    m_updateInterval = milliseconds;
+}
+
+void ScriptedPlayer::setEnabled(bool enabled)
+{
+    m_calls.push_back(std::string("Enabled=") + (enabled ? "1" : "0"));
+    m_enabled = enabled;
+}
+
+void ScriptedPlayer::setPosition(std::int64_t milliseconds)
+{
+    m_position = std::clamp<std::int64_t>(milliseconds, 0, m_length);
+    if (m_position >= m_length)
+        m_playing = false;
+}
+
+void ScriptedPlayer::raiseStatusUpdate()
+{
+    if (auto handler = m_handler)
+        handler();
+}
+
+std::vector<std::string> ScriptedPlayer::commands() const
+{
+    std::vector<std::string> commands;
+    std::copy_if(m_calls.begin(), m_calls.end(), std::back_inserter(commands), isCommand);
+    return commands;
+}
+
+} // namespace chwr::test
