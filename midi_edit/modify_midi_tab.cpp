@@ -288,6 +288,7 @@ void ModifyMidiTab::Command5_Click()
     setBusy(true);
     if (Result<MidiFileSummary> checked = readMidiFile(path, breath); !checked) {
         setBusy(false);
+        restorePreview();
         showError(checked.error());
         return;
     }
@@ -312,13 +313,9 @@ void ModifyMidiTab::Command5_Click()
         summary = std::move(*opened);
     }
     if (!summary) {
-        // The tab stays on the file it had: the player takes it back.
         (void)MMControl1->command("Close");
-        if (m_opened) {
-            MMControl1->setFileName(m_state.MidiSourcePath);
-            (void)MMControl1->command("Open");
-        }
         setBusy(false);
+        restorePreview();
         showRows();
         showError(failure);
         return;
@@ -344,6 +341,17 @@ void ModifyMidiTab::Command5_Click()
     setBusy(false);
     showRows();
     MMControl1->setEnabled(true);
+}
+
+void ModifyMidiTab::restorePreview()
+{
+    // After a failed open the tab stays on the file it had, and so does its player
+    // (which the list's hand-off may have closed).
+    if (!m_opened || (MMControl1->player().isOpen() && MMControl1->fileName() == m_state.MidiSourcePath))
+        return;
+    (void)MMControl1->command("Close");
+    MMControl1->setFileName(m_state.MidiSourcePath);
+    (void)MMControl1->command("Open");
 }
 
 std::optional<double> ModifyMidiTab::markValue(QLineEdit* field)
@@ -411,6 +419,9 @@ void ModifyMidiTab::Command11_Click()
     m_hasResult = result && result->outcome == RewriteOutcome::Finished;
     setBusy(false);
     emit rewriteRunning(false);
+    // Edits made while the run went on were held back; they go in now.
+    if (Result<void> committed = m_model->commitPending(); !committed)
+        showError(committed.error());
     showRows();
     if (!result) {
         const std::string& message = result.error();

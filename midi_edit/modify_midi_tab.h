@@ -120,6 +120,7 @@ private:
     // The channel table, opened on first need; nothing after the message that says why.
     ChannelTable* table();
     void showRows();
+    void restorePreview();
     void gotoMark(QLineEdit* field);
     std::optional<double> markValue(QLineEdit* field);
     void setBusy(bool busy);

@@ -292,6 +292,26 @@ TEST_F(ModifyMidiTabTest, HandOffModeOpensTheListsFileUnderTheRingToneName)
     EXPECT_EQ(ui.dialogs.calls.size(), 1u);
 }
 
+TEST_F(ModifyMidiTabTest, ARefusedHandOffPutsThePreviousFileBackInThePlayer)
+{
+    openThroughDialog(songPath);
+    // The list's "Modify MIDI" releases the preview before it writes its file.
+    ASSERT_TRUE(tab->MMControl1->command("stop").ok());
+    ASSERT_TRUE(tab->MMControl1->command("close").ok());
+    writeFile("home/" + std::string(kModifyExportFileName), asBytes("not a song"));
+    state.PendingImportName = "Broken";
+    tab->Command5Tag = kModifyExportTag;
+
+    tab->Command5_Click();
+
+    ASSERT_EQ(ui.messages.shown.size(), 1u);
+    EXPECT_EQ(ui.messages.shown[0].text.toStdString(), readMidiFile(home() / kModifyExportFileName).error());
+    EXPECT_EQ(tab->lblMIDIName->text(), "File: song");
+    EXPECT_TRUE(preview().isOpen());
+    EXPECT_EQ(preview().fileName(), songPath);
+    EXPECT_EQ(tab->Command5Tag, "");
+}
+
 TEST_F(ModifyMidiTabTest, ApplyWritesTheEditedSongToHeadAndPlaysIt)
 {
     openThroughDialog(songPath);
@@ -355,6 +375,22 @@ TEST_F(ModifyMidiTabTest, ApplyKeepsOnlyTheStretchBetweenTheMarks)
     // Ticks 480 to 1440 of the melody are kept, moved to the start.
     EXPECT_EQ(reread->lengthTicks, 960);
     EXPECT_EQ(reread->programs[0], 5);
+}
+
+TEST_F(ModifyMidiTabTest, RowEditsMadeWhileApplyRunsAreKept)
+{
+    openThroughDialog(songPath);
+    QTimer::singleShot(0, tab.get(), [&] { editor(3).spnVelocity->setValue(15); });
+
+    apply();
+
+    ASSERT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
+    EXPECT_EQ(editor(3).MIDIVelocityP(), 15);
+    Result<ChannelTable> stored = ChannelTable::open();
+    ASSERT_TRUE(stored.ok()) << stored.error();
+    Result<std::vector<ChannelAdjustment>> rows = stored->rows();
+    ASSERT_TRUE(rows.ok()) << rows.error();
+    EXPECT_EQ((*rows)[3].Velocity, 15);
 }
 
 TEST_F(ModifyMidiTabTest, ASecondApplyStartsFromAnEmptyResult)
