@@ -322,6 +322,8 @@ void LoadMidiTab::ExportRingTone()
 
 void LoadMidiTab::Command14_Click()
 {
+    if (m_handOffBlocked)
+        return;
     if (std::optional<std::size_t> row = rowForAction())
         emit modifyMidiRequested(*row);
 }

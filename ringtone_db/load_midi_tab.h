@@ -67,6 +67,8 @@ public:
     void AddMidiFile();
     // Writes the ring tone's MIDI data to ModifyExport.mid in the program's folder.
     Result<std::filesystem::path> writeModifyExport(std::size_t row);
+    // While the "Modify MIDI" tab rewrites a file, "Modify MIDI" hands nothing over.
+    void setHandOffBlocked(bool blocked) { m_handOffBlocked = blocked; }
 
 public slots:
     void Command1_Click();
@@ -98,6 +100,7 @@ private:
     RingToneDatabase& m_database;
     MidiEditState& m_state;
     DatabasePathResolver m_resolvePaths;
+    bool m_handOffBlocked = false;
 };
 
 }  // namespace chwr

@@ -1,6 +1,8 @@
 #include "shell/main_window.h"
 
 #include "midi_edit/mm_control.h"
+#include "midi_edit/modify_midi_tab.h"
+#include "midi_edit/progress_dialog.h"
 #include "ringtone_db/load_midi_tab.h"
 #include "shell/about_box.h"
 #include "shell/palm_desktop.h"
@@ -14,7 +16,9 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace chwr {
 
@@ -53,16 +57,22 @@ Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
             return DatabasePaths{*database, *backup};
         },
         SSTab1);
-    auto* modifyPage = new QWidget(SSTab1);
+    modifyTab = new ModifyMidiTab(m_services, m_midiState, SSTab1);
     setupTab = new SetupTab(m_services, m_location, SSTab1);
     SSTab1->addTab(loadTab, "Load MIDI");
-    SSTab1->addTab(modifyPage, "Modify MIDI");
+    SSTab1->addTab(modifyTab, "Modify MIDI");
     SSTab1->addTab(setupTab, "Setup");
     setCentralWidget(SSTab1);
 
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(loadTab, &LoadMidiTab::modifyMidiRequested, this, &Form1::ModifyMidiHandOff);
+    connect(modifyTab, &ModifyMidiTab::loadMidiFileRequested, this, &Form1::LoadMidiFileIntoList);
+    // While "Apply" runs, the list is not reloaded and no ring tone is handed over.
+    connect(modifyTab, &ModifyMidiTab::rewriteRunning, this, [this](bool running) {
+        loadTab->Command1->setEnabled(!running);
+        loadTab->setHandOffBlocked(running);
+    });
 }
 
 Form1::~Form1() = default;
@@ -102,14 +112,19 @@ void Form1::mnuAbout_Click()
 
 void Form1::ModifyMidiHandOff(std::size_t row)
 {
+    // The players let go of the files before the hand-off file is replaced.
+    (void)modifyTab->MMControl1->command("stop");
+    (void)modifyTab->MMControl1->command("close");
     (void)loadTab->MMControl2->command("stop");
     Result<std::filesystem::path> handOff = loadTab->writeModifyExport(row);
     if (!handOff) {
         m_services.messages->show(this, toQString(handOff.error()), MessageIcon::Exclamation);
         return;
     }
+    modifyTab->Command5Tag = kModifyExportTag;
     m_midiState.PendingImportName = loadTab->rowName(row).toStdString();
     SSTab1->setCurrentIndex(ModifyMidiTabIndex);
+    modifyTab->Command5_Click();
 }
 
 void Form1::LoadMidiFileIntoList()
@@ -125,8 +140,10 @@ void Form1::LoadMidiFileIntoList()
 
 bool Form1::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
+        m_activated = true;
         Form_Activate();
+    }
     return QMainWindow::event(event);
 }
 
@@ -135,13 +152,24 @@ void Form1::showEvent(QShowEvent* event)
     if (!m_loaded) {
         m_loaded = true;
         Form_Load();
+        // The first activation follows the first show even where no window manager
+        // hands the window the focus (a bare X server, the offscreen platform).
+        QTimer::singleShot(0, this, [this] {
+            if (!m_activated) {
+                m_activated = true;
+                Form_Activate();
+            }
+        });
     }
     QMainWindow::showEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    // The main window goes first, then the program's other windows.
+    // The main window goes first, then the program's other windows; closing the
+    // progress window cancels a rewrite that is going.
+    if (modifyTab->progressDialog->isVisible())
+        modifyTab->progressDialog->reject();
     if (aboutBox)
         aboutBox->close();
     event->accept();

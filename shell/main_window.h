@@ -79,6 +79,7 @@ private:
     MidiEditState m_midiState;
     DatabaseLocation m_location;
     bool m_loaded = false;
+    bool m_activated = false;
 };
 
 }  // namespace chwr
