@@ -267,11 +267,11 @@ Result<RingToneDatabase> RingToneDatabase::decode(ByteView file)
                          number(sort)};
         }
     }
-    if (app != 0) {
-        const std::size_t end = sort != 0 ? sort : firstRecord;
+    // A block of no bytes is kept as none: written back, its offset would point at the
+    // end of a file without records, which the next load refuses.
+    if (const std::size_t end = sort != 0 ? sort : firstRecord; app != 0 && end > app)
         database.m_appInfo = Bytes(file.begin() + app, file.begin() + static_cast<std::ptrdiff_t>(end));
-    }
-    if (sort != 0)
+    if (sort != 0 && firstRecord > sort)
         database.m_sortInfo =
             Bytes(file.begin() + sort, file.begin() + static_cast<std::ptrdiff_t>(firstRecord));
 

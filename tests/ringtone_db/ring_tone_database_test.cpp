@@ -398,6 +398,21 @@ TEST(RingToneDatabaseInfoBlockTest, AnAbsentBlockHasOffsetZero)
     EXPECT_EQ(appWritten.size(), 81u);
 }
 
+TEST(RingToneDatabaseInfoBlockTest, EmptyBlocksAreDroppedSoTheWrittenFileLoadsAgain)
+{
+    // Both offsets point at the first record: two blocks of no bytes.
+    auto database =
+        decoded(PdbBuilder().appInfo(Bytes{}).sortInfo(Bytes{}).ringTone("One", bytesOf("1")).build());
+    EXPECT_FALSE(database.appInfo());
+    EXPECT_FALSE(database.sortInfo());
+    // Without ring tones, offsets kept for them would point at the end of the file.
+    ASSERT_TRUE(database.removeRingTone(0));
+    const Bytes written = encoded(database);
+    EXPECT_EQ(u32At(written, 52), 0u);
+    EXPECT_EQ(u32At(written, 56), 0u);
+    EXPECT_TRUE(decoded(written).isLoaded());
+}
+
 TEST(RingToneDatabaseInfoBlockTest, RefusesOffsetsThatPointNowhereUseful)
 {
     const Bytes record = toneRecord("One", bytesOf("1"));
