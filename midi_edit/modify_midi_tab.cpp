@@ -198,7 +198,8 @@ void ModifyMidiTab::buildControls()
     crop->addWidget(txtMaxMSec, 4, 1);
     crop->addWidget(txtMaxTicks, 4, 2);
     crop->addWidget(HScroll1, 5, 0, 1, 5);
-    crop->addWidget(MMControl1, 6, 0, 1, 5);
+    crop->addWidget(new QLabel("Preview", fraCrop), 6, 0);
+    crop->addWidget(MMControl1, 6, 1, 1, 4);
 
     Command11 = makeButton(this, "Command11", "Apply", false);
     MMControl3 = new MMControl(m_services.makePlayer(), this);
@@ -213,6 +214,7 @@ void ModifyMidiTab::buildControls()
     top->addWidget(Command5, 0, Qt::AlignTop);
     auto* result = new QHBoxLayout;
     result->addWidget(Command11);
+    result->addWidget(new QLabel("Result", this));
     result->addWidget(MMControl3);
     result->addStretch();
     result->addWidget(Command8);
