@@ -1,5 +1,7 @@
 #include "midi_edit/crop_rules.h"
 
+#include "midi_edit/smf_cursor.h"
+
 #include <cctype>
 #include <charconv>
 #include <string>
@@ -42,36 +44,15 @@ double MarkToTick(const TempoMap& tempoMap, double milliseconds)
 
 CropWindow cropWindowFor(const Marks& marks, const TempoMap& tempoMap, std::int64_t songLengthMs)
 {
-    CropWindow window;
-    window.startTick = MarkToTick(tempoMap, marks.startMs);
-    if (marks.endMs < static_cast<double>(songLengthMs))
-        window.endTick = MarkToTick(tempoMap, marks.endMs);
-    return window;
+    double endTick = marks.endMs < static_cast<double>(songLengthMs) ? MarkToTick(tempoMap, marks.endMs)
+                                                                      : std::numeric_limits<double>::infinity();
+    return CropWindow(MarkToTick(tempoMap, marks.startMs), endTick);
 }
 
 std::array<std::uint8_t, 8> ClosingSequence(int currentChannel)
 {
     auto controlChange = static_cast<std::uint8_t>(smf::kControlChange | (currentChannel & smf::kChannelMask));
     return {0x00, controlChange, smf::kControllerAllNotesOff, 0x00, 0x00, smf::kMeta, smf::kMetaEndOfTrack, 0x00};
-}
-
-void SoundingNotes::started(int channel, int key)
-{
-    std::size_t s = slot(channel, key);
-    m_starts.push_back(static_cast<std::uint16_t>(s));
-    ++m_count[s];
-    ++m_sounding;
-}
-
-void SoundingNotes::released(int channel, int key)
-{
-    std::size_t s = slot(channel, key);
-    if (m_count[s] == 0)
-        return;
-    --m_count[s];
-    ++m_released[s];
-    if (--m_sounding == 0)
-        clear();
 }
 
 void SoundingNotes::clear()
@@ -101,16 +82,53 @@ void SoundingNotes::appendNoteOffs(Bytes& out) const
     }
 }
 
-bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, const SoundingNotes& sounding,
-                         int currentChannel, Bytes& trackBytes)
+SoundingNotes notesSoundingAfter(ByteView trackEvents)
 {
-    if (track.Closed || !(static_cast<double>(track.absoluteTick) > window.endTick))
-        return false;
-    sounding.appendNoteOffs(trackBytes);
-    std::array<std::uint8_t, 8> closing = ClosingSequence(currentChannel);
-    trackBytes.insert(trackBytes.end(), closing.begin(), closing.end());
-    track.Closed = true;
-    return true;
+    SoundingNotes sounding;
+    smf::SmfCursor cursor(trackEvents);
+    std::uint8_t runningStatus = 0;
+    while (!cursor.atEnd()) {
+        std::uint32_t delta = 0;
+        std::uint8_t status = 0;
+        if (cursor.readVariableLengthQuantity(delta) != smf::VlqRead::Ok || !cursor.readByte(status))
+            break;
+        std::uint8_t data1 = status;
+        if (smf::isStatusByte(status)) {
+            if (smf::isChannelStatus(status))
+                runningStatus = status;
+            if (smf::isChannelStatus(status) && !cursor.readByte(data1))
+                break;
+        } else if (runningStatus != 0) {
+            status = runningStatus;
+        } else {
+            break;
+        }
+        if (smf::isChannelStatus(status)) {
+            std::uint8_t data2 = 0;
+            if (smf::channelMessageDataBytes(status) == 2 && !cursor.readByte(data2))
+                break;
+            const std::uint8_t type = status & smf::kMessageTypeMask;
+            const int channel = status & smf::kChannelMask;
+            if (type == smf::kNoteOn && data2 != 0)
+                sounding.started(channel, data1);
+            else if (type == smf::kNoteOn || type == smf::kNoteOff)
+                sounding.released(channel, data1);
+            continue;
+        }
+        std::uint8_t metaType = 0;
+        std::uint32_t length = 0;
+        if ((status != smf::kSysEx && status != smf::kSysExEscape && !cursor.readByte(metaType)) ||
+            cursor.readVariableLengthQuantity(length) != smf::VlqRead::Ok || !cursor.skip(length))
+            break;
+    }
+    return sounding;
+}
+
+void appendClosing(ByteView writtenEvents, int currentChannel, Bytes& closing)
+{
+    notesSoundingAfter(writtenEvents).appendNoteOffs(closing);
+    std::array<std::uint8_t, 8> sequence = ClosingSequence(currentChannel);
+    closing.insert(closing.end(), sequence.begin(), sequence.end());
 }
 
 }  // namespace chwr

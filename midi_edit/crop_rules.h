@@ -37,9 +37,23 @@ Result<void> CheckMarks(const Marks& marks, std::int64_t songLengthMs);
 double MarkToTick(const TempoMap& tempoMap, double milliseconds);
 
 // The marks as ticks for one run. An end mark at or past the song's length cuts nothing.
+// Ticks are whole numbers, so the zone of an event is decided by the first and the
+// last whole tick inside the marks.
 struct CropWindow {
+    CropWindow() = default;
+    CropWindow(double start, double end)
+        : startTick(start),
+          endTick(end),
+          firstTickInside(static_cast<std::int64_t>(std::ceil(start))),
+          lastTickInside(std::isinf(end) ? std::numeric_limits<std::int64_t>::max()
+                                         : static_cast<std::int64_t>(std::floor(end)))
+    {
+    }
+
     double startTick = 0;
     double endTick = std::numeric_limits<double>::infinity();
+    std::int64_t firstTickInside = 0;
+    std::int64_t lastTickInside = std::numeric_limits<std::int64_t>::max();
 };
 CropWindow cropWindowFor(const Marks& marks, const TempoMap& tempoMap, std::int64_t songLengthMs);
 
@@ -77,8 +91,7 @@ inline std::uint32_t retimedDelta(std::int64_t absoluteTick, double startTick)
 // delta to write.
 inline DeltaToWrite ClassifyEvent(TrackCropState& track, const CropWindow& window)
 {
-    auto tick = static_cast<double>(track.absoluteTick);
-    if (tick < window.startTick || tick > window.endTick) {
+    if (track.absoluteTick < window.firstTickInside || track.absoluteTick > window.lastTickInside) {
         track.Inside = false;
         return {};
     }
@@ -106,8 +119,23 @@ std::array<std::uint8_t, 8> ClosingSequence(int currentChannel);
 // A release ends the earliest sounding note of its channel and key.
 class SoundingNotes {
 public:
-    void started(int channel, int key);
-    void released(int channel, int key);
+    void started(int channel, int key)
+    {
+        std::size_t s = slot(channel, key);
+        m_starts.push_back(static_cast<std::uint16_t>(s));
+        ++m_count[s];
+        ++m_sounding;
+    }
+    void released(int channel, int key)
+    {
+        std::size_t s = slot(channel, key);
+        if (m_count[s] == 0)
+            return;
+        --m_count[s];
+        ++m_released[s];
+        if (--m_sounding == 0)
+            clear();
+    }
     void clear();
     bool empty() const { return m_sounding == 0; }
     // A Note Off (delta 00, status 8n, the key, velocity 00) for each sounding note.
@@ -130,10 +158,23 @@ private:
     std::uint64_t m_sounding = 0;
 };
 
-// When the event lies past the end tick in a track not yet closed: appends Note Offs for
-// the sounding notes and the ClosingSequence to the track's bytes, marks the track
-// Closed and returns true (the engine then finishes the track).
-bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, const SoundingNotes& sounding,
-                         int currentChannel, Bytes& trackBytes);
+// The notes still sounding at the end of a track's written events, found by reading
+// them again (only a track that is cut needs to know).
+SoundingNotes notesSoundingAfter(ByteView trackEvents);
+
+// When the event lies past the end tick in a track not yet closed: appends to closing
+// a Note Off for each note still sounding in the events written so far and the
+// ClosingSequence, marks the track Closed and returns true (the engine then finishes
+// the track).
+void appendClosing(ByteView writtenEvents, int currentChannel, Bytes& closing);
+inline bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, ByteView writtenEvents,
+                                int currentChannel, Bytes& closing)
+{
+    if (track.Closed || track.absoluteTick <= window.lastTickInside)
+        return false;
+    appendClosing(writtenEvents, currentChannel, closing);
+    track.Closed = true;
+    return true;
+}
 
 }  // namespace chwr

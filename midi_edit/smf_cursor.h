@@ -42,6 +42,13 @@ public:
         return true;
     }
 
+    // Goes back to a position this cursor has passed, to read an event again.
+    void rewind(const std::uint8_t* position)
+    {
+        if (position >= m_begin && position <= m_next)
+            m_next = position;
+    }
+
     // A variable-length quantity of one to four bytes, most significant group first.
     VlqRead readVariableLengthQuantity(std::uint32_t& value)
     {

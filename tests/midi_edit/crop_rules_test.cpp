@@ -191,23 +191,44 @@ TEST(SoundingNotesTest, AfterSilenceNothingIsLeftOver)
     EXPECT_TRUE(offs.empty());
 }
 
+TEST(SoundingNotesTest, TheNotesStillSoundingAreReadFromTheWrittenEvents)
+{
+    // 90 3C 64, (running) 40 64, 3C 00; 80 40 00 after a meta; 99 24 7F; B0 07 64.
+    Bytes events{0x00, 0x90, 0x3C, 0x64, 0x00, 0x40, 0x64, 0x10, 0x3C, 0x00, 0x00, 0xFF, 0x01, 0x01, 'x',
+                 0x00, 0x80, 0x40, 0x00, 0x00, 0x99, 0x24, 0x7F, 0x05, 0xB0, 0x07, 0x64, 0x00, 0x90, 0x3E, 0x50,
+                 0x00, 0xF0, 0x02, 0x7E, 0xF7};
+    Bytes offs;
+    notesSoundingAfter(events).appendNoteOffs(offs);
+    EXPECT_EQ(offs, (Bytes{0x00, 0x89, 0x24, 0x00, 0x00, 0x80, 0x3E, 0x00}));
+}
+
 TEST(CloseTrackIfPastEndTest, ClosesOnceAfterTheEndTick)
 {
     CropWindow window{0, 960};
     TrackCropState track;
-    SoundingNotes notes;
-    notes.started(2, 70);
+    Bytes written{0x00, 0x92, 70, 100};
     Bytes out;
     track.absoluteTick = 960;
-    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, written, 2, out));
     EXPECT_TRUE(out.empty());
     track.absoluteTick = 961;
-    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, written, 2, out));
     EXPECT_TRUE(track.Closed);
     EXPECT_EQ(out, (Bytes{0x00, 0x82, 70, 0x00, 0x00, 0xB2, 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
     track.absoluteTick = 2000;
-    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, 2, out));
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, written, 2, out));
     EXPECT_EQ(out.size(), 12u);
+}
+
+TEST(CloseTrackIfPastEndTest, AFractionalEndTickClosesAtTheNextWholeTick)
+{
+    CropWindow window{0, 959.6};
+    TrackCropState track;
+    Bytes out;
+    track.absoluteTick = 959;
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, {}, 0, out));
+    track.absoluteTick = 960;
+    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, {}, 0, out));
 }
 
 }  // namespace
