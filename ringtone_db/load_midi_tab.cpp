@@ -145,6 +145,9 @@ void LoadMidiTab::appendRow(std::size_t index)
 
 void LoadMidiTab::showRows()
 {
+    // The window repaints and takes clicks while a long list fills; the list's own
+    // actions wait until it is whole.
+    m_filling = true;
     ListView1->clear();
     QElapsedTimer sinceBreath;
     sinceBreath.start();
@@ -155,10 +158,13 @@ void LoadMidiTab::showRows()
             sinceBreath.restart();
         }
     }
+    m_filling = false;
 }
 
 void LoadMidiTab::Command1_Click()
 {
+    if (m_filling)
+        return;
     Result<DatabasePaths> paths = m_resolvePaths();
     if (!paths) {
         refuse(QString::fromStdString(paths.error()));
@@ -193,6 +199,8 @@ void LoadMidiTab::Command2_Click()
 void LoadMidiTab::AddMidiFile()
 {
     const std::string pendingPath = std::exchange(m_state.PendingImportPath, std::string());
+    if (m_filling)
+        return;
     if (!m_database.isLoaded()) {
         refuse(kNoRingTonesLoadedMessage);
         return;
@@ -229,6 +237,8 @@ void LoadMidiTab::AddMidiFile()
 
 void LoadMidiTab::Command7_Click()
 {
+    if (m_filling)
+        return;
     if (!m_database.isLoaded()) {
         refuse(kNoRingTonesLoadedMessage);
         return;
@@ -253,6 +263,8 @@ void LoadMidiTab::Command7_Click()
 
 std::optional<std::size_t> LoadMidiTab::rowForAction()
 {
+    if (m_filling)
+        return std::nullopt;
     if (ListView1->topLevelItemCount() == 0) {
         refuse(kNoRingTonesLoadedMessage);
         return std::nullopt;

@@ -90,7 +90,7 @@ protected:
 
 private:
     // The row for a list click or a button that needs one, or nothing after the
-    // message that says why not.
+    // message that says why not (and nothing while the list fills).
     std::optional<std::size_t> rowForAction();
     void showRows();
     void appendRow(std::size_t index);
@@ -101,6 +101,7 @@ private:
     MidiEditState& m_state;
     DatabasePathResolver m_resolvePaths;
     bool m_handOffBlocked = false;
+    bool m_filling = false;
 };
 
 }  // namespace chwr
