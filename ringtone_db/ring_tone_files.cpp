@@ -6,6 +6,7 @@
 #include "shell/windows1252.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -122,15 +123,28 @@ Result<UpdateOutcome> updateRingTones(RingToneDatabase& database, const fs::path
 
     // The backup generation: a copy, so the current database never leaves its path.
     const std::string noBackup = "The backup could not be made, so the ring tone database was not written: ";
+    std::optional<Bytes> droppedBackup;
     if (FileExists(databasePath)) {
         if (auto copied = copyFileAtomic(databasePath, backupPath); !copied)
             return Error{noBackup + copied.error()};
     } else if (FileExists(backupPath)) {
+        // Without a database the old backup is dropped, but its bytes are kept until the
+        // new database is in place, so that a failure there does not lose them too.
+        Result<Bytes> old = readFileBytes(backupPath, kMaxDatabaseBytes);
+        if (!old)
+            return Error{noBackup + old.error()};
         if (auto removed = removeFile(backupPath); !removed)
             return Error{noBackup + removed.error()};
+        droppedBackup = std::move(old).value();
     }
-    if (auto committed = writer->commitPrepared(); !committed)
+    if (auto committed = writer->commitPrepared(); !committed) {
+        if (droppedBackup) {
+            if (auto restored = writeFileAtomic(backupPath, *droppedBackup); !restored)
+                return Error{notWritten + committed.error() + " The old backup could not be put back: " +
+                             restored.error()};
+        }
         return Error{notWritten + committed.error()};
+    }
     database.markWritten();
 
     UpdateOutcome outcome;
