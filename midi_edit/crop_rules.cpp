@@ -2,6 +2,7 @@
 
 #include "midi_edit/smf_cursor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <string>
@@ -57,34 +58,42 @@ std::array<std::uint8_t, 8> ClosingSequence(int currentChannel)
 
 void SoundingNotes::clear()
 {
-    for (std::uint16_t s : m_starts) {
-        m_count[s] = 0;
-        m_released[s] = 0;
-    }
-    m_starts.clear();
-    m_sounding = 0;
+    m_count.fill(0);
+    m_nextRecent.fill(0);
+    m_order = 0;
 }
 
-void SoundingNotes::appendNoteOffs(Bytes& out) const
+bool SoundingNotes::appendNoteOffs(Bytes& out) const
 {
-    if (m_sounding == 0)
-        return;
-    std::array<std::uint32_t, kSlots> skip = m_released;
-    for (std::uint16_t s : m_starts) {
-        if (skip[s] > 0) {
-            --skip[s];
+    struct Start {
+        std::uint32_t order;
+        std::uint16_t slot;
+    };
+    std::vector<Start> starts;
+    for (std::size_t s = 0; s < kSlots; ++s) {
+        std::uint32_t count = m_count[s];
+        if (count == 0)
             continue;
-        }
-        int channel = s / kKeysPerChannel;
-        int key = s % kKeysPerChannel;
-        out.insert(out.end(), {0x00, static_cast<std::uint8_t>(smf::kNoteOff | channel), static_cast<std::uint8_t>(key),
-                               0x00});
+        if (count > kRecentStarts)
+            return false;
+        for (std::uint32_t i = 1; i <= count; ++i)
+            starts.push_back({m_recent[s][(m_nextRecent[s] - i) % kRecentStarts], static_cast<std::uint16_t>(s)});
     }
+    std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.order < b.order; });
+    for (const Start& start : starts) {
+        out.insert(out.end(), {0x00, static_cast<std::uint8_t>(smf::kNoteOff | (start.slot / kKeysPerChannel)),
+                               static_cast<std::uint8_t>(start.slot % kKeysPerChannel), 0x00});
+    }
+    return true;
 }
 
-SoundingNotes notesSoundingAfter(ByteView trackEvents)
+void appendNoteOffsAfter(ByteView trackEvents, Bytes& out)
 {
-    SoundingNotes sounding;
+    // Every start in order; a release ends the earliest sounding start of its key.
+    constexpr int kKeys = smf::kDataByteMax + 1;
+    std::vector<std::uint16_t> starts;
+    std::vector<std::uint32_t> sounding(smf::kChannelCount * kKeys, 0);
+    std::vector<std::uint32_t> released(smf::kChannelCount * kKeys, 0);
     smf::SmfCursor cursor(trackEvents);
     std::uint8_t runningStatus = 0;
     while (!cursor.atEnd()) {
@@ -93,26 +102,28 @@ SoundingNotes notesSoundingAfter(ByteView trackEvents)
         if (cursor.readVariableLengthQuantity(delta) != smf::VlqRead::Ok || !cursor.readByte(status))
             break;
         std::uint8_t data1 = status;
-        if (smf::isStatusByte(status)) {
-            if (smf::isChannelStatus(status))
-                runningStatus = status;
-            if (smf::isChannelStatus(status) && !cursor.readByte(data1))
+        if (smf::isChannelStatus(status)) {
+            runningStatus = status;
+            if (!cursor.readByte(data1))
                 break;
-        } else if (runningStatus != 0) {
+        } else if (!smf::isStatusByte(status)) {
+            if (runningStatus == 0)
+                break;
             status = runningStatus;
-        } else {
-            break;
         }
         if (smf::isChannelStatus(status)) {
             std::uint8_t data2 = 0;
             if (smf::channelMessageDataBytes(status) == 2 && !cursor.readByte(data2))
                 break;
             const std::uint8_t type = status & smf::kMessageTypeMask;
-            const int channel = status & smf::kChannelMask;
-            if (type == smf::kNoteOn && data2 != 0)
-                sounding.started(channel, data1);
-            else if (type == smf::kNoteOn || type == smf::kNoteOff)
-                sounding.released(channel, data1);
+            auto slot = static_cast<std::uint16_t>((status & smf::kChannelMask) * kKeys + (data1 & smf::kDataByteMax));
+            if (type == smf::kNoteOn && data2 != 0) {
+                starts.push_back(slot);
+                ++sounding[slot];
+            } else if ((type == smf::kNoteOn || type == smf::kNoteOff) && sounding[slot] > 0) {
+                --sounding[slot];
+                ++released[slot];
+            }
             continue;
         }
         std::uint8_t metaType = 0;
@@ -121,12 +132,20 @@ SoundingNotes notesSoundingAfter(ByteView trackEvents)
             cursor.readVariableLengthQuantity(length) != smf::VlqRead::Ok || !cursor.skip(length))
             break;
     }
-    return sounding;
+    for (std::uint16_t slot : starts) {
+        if (released[slot] > 0) {
+            --released[slot];
+            continue;
+        }
+        out.insert(out.end(), {0x00, static_cast<std::uint8_t>(smf::kNoteOff | (slot / kKeys)),
+                               static_cast<std::uint8_t>(slot % kKeys), 0x00});
+    }
 }
 
-void appendClosing(ByteView writtenEvents, int currentChannel, Bytes& closing)
+void appendClosing(const SoundingNotes& sounding, ByteView writtenEvents, int currentChannel, Bytes& closing)
 {
-    notesSoundingAfter(writtenEvents).appendNoteOffs(closing);
+    if (!sounding.appendNoteOffs(closing))
+        appendNoteOffsAfter(writtenEvents, closing);
     std::array<std::uint8_t, 8> sequence = ClosingSequence(currentChannel);
     closing.insert(closing.end(), sequence.begin(), sequence.end());
 }

@@ -115,64 +115,61 @@ inline std::uint8_t StatusToWrite(std::uint8_t status, bool sourceHadStatus, std
 // All Notes Off on the current channel, then End of Track, both at delta 0.
 std::array<std::uint8_t, 8> ClosingSequence(int currentChannel);
 
-// The notes written in a track that are still sounding, in the order they started.
-// A release ends the earliest sounding note of its channel and key.
+// The notes written in a track that are still sounding. A release ends the earliest
+// sounding note of its channel and key, so the notes of a key that still sound are its
+// latest starts: the last few starts of each key are kept with their order.
 class SoundingNotes {
 public:
+    SoundingNotes() { clear(); }
+
+    void clear();
     void started(int channel, int key)
     {
         std::size_t s = slot(channel, key);
-        m_starts.push_back(static_cast<std::uint16_t>(s));
+        m_recent[s][m_nextRecent[s]++ % kRecentStarts] = ++m_order;
         ++m_count[s];
-        ++m_sounding;
     }
     void released(int channel, int key)
     {
         std::size_t s = slot(channel, key);
-        if (m_count[s] == 0)
-            return;
-        --m_count[s];
-        ++m_released[s];
-        if (--m_sounding == 0)
-            clear();
+        if (m_count[s] > 0)
+            --m_count[s];
     }
-    void clear();
-    bool empty() const { return m_sounding == 0; }
-    // A Note Off (delta 00, status 8n, the key, velocity 00) for each sounding note.
-    void appendNoteOffs(Bytes& out) const;
+    // A Note Off (delta 00, status 8n, the key, velocity 00) for each sounding note, in
+    // the order the notes started. False (nothing appended) when a key sounds more often
+    // at once than is kept; the caller then reads the track's events again.
+    bool appendNoteOffs(Bytes& out) const;
 
 private:
     static constexpr int kKeysPerChannel = smf::kDataByteMax + 1;
     static constexpr std::size_t kSlots = smf::kChannelCount * kKeysPerChannel;
+    static constexpr std::uint32_t kRecentStarts = 4;
     static std::size_t slot(int channel, int key)
     {
         return static_cast<std::size_t>(channel * kKeysPerChannel + (key & smf::kDataByteMax));
     }
 
-    // Starts in order; released[] says how many of the earliest starts of a slot have
-    // ended. Cleared whenever nothing sounds, so it only holds the starts since the
-    // last moment of silence.
-    std::vector<std::uint16_t> m_starts;
-    std::array<std::uint32_t, kSlots> m_count{};
-    std::array<std::uint32_t, kSlots> m_released{};
-    std::uint64_t m_sounding = 0;
+    std::array<std::uint32_t, kSlots> m_count;
+    std::array<std::uint32_t, kSlots> m_nextRecent;
+    std::array<std::array<std::uint32_t, kRecentStarts>, kSlots> m_recent;
+    std::uint32_t m_order = 0;
 };
 
-// The notes still sounding at the end of a track's written events, found by reading
-// them again (only a track that is cut needs to know).
-SoundingNotes notesSoundingAfter(ByteView trackEvents);
+// Note Offs for the notes still sounding at the end of a track's written events, found
+// by reading them again, in the order the notes started.
+void appendNoteOffsAfter(ByteView trackEvents, Bytes& out);
 
 // When the event lies past the end tick in a track not yet closed: appends to closing
-// a Note Off for each note still sounding in the events written so far and the
-// ClosingSequence, marks the track Closed and returns true (the engine then finishes
-// the track).
-void appendClosing(ByteView writtenEvents, int currentChannel, Bytes& closing);
-inline bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, ByteView writtenEvents,
-                                int currentChannel, Bytes& closing)
+// a Note Off for each note still sounding and the ClosingSequence, marks the track
+// Closed and returns true (the engine then finishes the track). writtenEvents are the
+// track's events written so far, read again only when sounding cannot tell.
+void appendClosing(const SoundingNotes& sounding, ByteView writtenEvents, int currentChannel, Bytes& closing);
+inline bool CloseTrackIfPastEnd(TrackCropState& track, const CropWindow& window, const SoundingNotes& sounding,
+                                ByteView writtenEvents, int currentChannel, Bytes& closing)
 {
     if (track.Closed || track.absoluteTick <= window.lastTickInside)
         return false;
-    appendClosing(writtenEvents, currentChannel, closing);
+    appendClosing(sounding, writtenEvents, currentChannel, closing);
     track.Closed = true;
     return true;
 }

@@ -156,6 +156,17 @@ inline bool applyChannelChange(ChannelMessage& message, const ChannelChange& cha
     return false;
 }
 
+// A written Note On with a velocity starts a note; a Note Off or a Note On of velocity 0
+// ends one.
+inline void followNote(SoundingNotes& sounding, const ChannelMessage& message)
+{
+    const std::uint8_t type = message.status & smf::kMessageTypeMask;
+    if (type == smf::kNoteOn && message.data2 != 0)
+        sounding.started(message.status & smf::kChannelMask, message.data1);
+    else if (type == smf::kNoteOn || type == smf::kNoteOff)
+        sounding.released(message.status & smf::kChannelMask, message.data1);
+}
+
 // Writes the message after its delta: the status byte if there is one to write, the data
 // and the volume controller that may follow a program change.
 inline std::uint8_t* writeChannelMessage(std::uint8_t* out, const ChannelMessage& message, std::uint8_t statusByte,
@@ -186,6 +197,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
     if (auto checked = CheckMarks(settings.marks, summary.lengthMilliseconds); !checked)
         return Error{checked.error()};
     const CropWindow window = cropWindowFor(settings.marks, summary.tempoMap, summary.lengthMilliseconds);
+    // Only a track cut at the end mark needs to know which notes still sound.
+    const bool cutsAtEnd = window.lastTickInside != std::numeric_limits<std::int64_t>::max();
     const ChannelAdjustments adjustments = settings.adjustments;
     // One bit per channel that has any change, so that other channels are copied at once.
     std::uint32_t changedChannels = 0;
@@ -202,6 +215,7 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
     smf::SmfCursor cursor(source, smf::kHeaderChunkSize);
     // One track's output is about as long as its input; most files are one or a few tracks.
     TrackBytes track(std::min<std::size_t>(source.size(), kMaxTrackLength) + 64);
+    auto sounding = std::make_unique<SoundingNotes>();
     Bytes closing;
     // The channel of the last channel message that carried its status byte, for the
     // All Notes Off of a track cut at the end mark; it carries over from track to track.
@@ -247,6 +261,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
         // Events that go out exactly as read are not written one by one: the source bytes
         // from here up to the event in hand are copied at once when something else comes.
         const std::uint8_t* verbatimFrom = nullptr;
+        if (cutsAtEnd)
+            sounding->clear();
         // Running status never crosses into the next track; inside a track it outlasts
         // meta and system exclusive events, as common readers have it.
         std::uint8_t runningStatus = 0;
@@ -293,6 +309,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                         const std::uint8_t statusByte = StatusToWrite(status, hadStatus, outputStatus);
                         outputStatus = status;
                         if (!(changedChannels & (1U << channel))) {
+                            if (cutsAtEnd)
+                                followNote(*sounding, message);
                             if (statusByte == 0 || hadStatus) {
                                 if (!verbatimFrom)
                                     verbatimFrom = at;
@@ -305,6 +323,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                         } else {
                             const ChannelChange& change = adjustments[static_cast<std::size_t>(channel)];
                             const bool volumeFollows = applyChannelChange(message, change);
+                            if (cutsAtEnd)
+                                followNote(*sounding, message);
                             out = flushVerbatim(track, out, verbatimFrom, at);
                             out = track.room(out, kMaxChannelEventBytes);
                             out = copyDelta(out, at, deltaEnd);
@@ -349,7 +369,7 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
             const DeltaToWrite deltaToWrite = ClassifyEvent(crop, window);
             if (!crop.Closed && crop.absoluteTick > window.lastTickInside)
                 out = flushVerbatim(track, out, verbatimFrom, deltaBytes);
-            if (CloseTrackIfPastEnd(crop, window, track.eventsUpTo(out), currentChannel, closing)) {
+            if (CloseTrackIfPastEnd(crop, window, *sounding, track.eventsUpTo(out), currentChannel, closing)) {
                 out = track.room(out, closing.size());
                 out = std::copy(closing.begin(), closing.end(), out);
                 closing.clear();
@@ -401,6 +421,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                 const ChannelChange& change = adjustments[static_cast<std::size_t>(channel)];
                 ChannelMessage message{status, hadStatus, twoDataBytes, data1, data2};
                 const bool volumeFollows = applyChannelChange(message, change);
+                if (cutsAtEnd)
+                    followNote(*sounding, message);
                 const std::uint8_t statusByte = StatusToWrite(status, hadStatus, outputStatus);
                 outputStatus = volumeFollows ? static_cast<std::uint8_t>(smf::kControlChange | channel) : status;
                 if (deltaAsRead && message.data1 == data1 && message.data2 == data2 && !volumeFollows &&

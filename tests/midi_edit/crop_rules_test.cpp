@@ -1,6 +1,7 @@
 #include "midi_edit/crop_rules.h"
 
 #include "midi_edit/smf_format.h"
+#include "tests/support/smf_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -170,35 +171,47 @@ TEST(SoundingNotesTest, NoteOffsForTheNotesStillSoundingInTheOrderTheyStarted)
     notes.released(0, 60); // ends the first 60
     notes.released(3, 10); // nothing sounds there: ignored
     Bytes offs;
-    notes.appendNoteOffs(offs);
+    ASSERT_TRUE(notes.appendNoteOffs(offs));
     EXPECT_EQ(offs, (Bytes{0x00, 0x89, 36, 0x00, 0x00, 0x80, 64, 0x00, 0x00, 0x80, 60, 0x00}));
-}
-
-TEST(SoundingNotesTest, AfterSilenceNothingIsLeftOver)
-{
-    SoundingNotes notes;
-    notes.started(1, 50);
-    notes.released(1, 50);
-    EXPECT_TRUE(notes.empty());
-    notes.released(1, 50);
-    notes.started(1, 52);
-    Bytes offs;
-    notes.appendNoteOffs(offs);
-    EXPECT_EQ(offs, (Bytes{0x00, 0x81, 52, 0x00}));
     notes.clear();
     offs.clear();
-    notes.appendNoteOffs(offs);
+    ASSERT_TRUE(notes.appendNoteOffs(offs));
     EXPECT_TRUE(offs.empty());
 }
 
-TEST(SoundingNotesTest, TheNotesStillSoundingAreReadFromTheWrittenEvents)
+TEST(SoundingNotesTest, AKeyHeldMoreOftenThanIsKeptIsReadAgainFromTheEvents)
 {
-    // 90 3C 64, (running) 40 64, 3C 00; 80 40 00 after a meta; 99 24 7F; B0 07 64.
+    // Six Note Ons of key 60 on channel 1, one of 62, one release of 60: five 60s sound.
+    test::TrackBuilder track;
+    for (int i = 0; i < 6; ++i)
+        track.noteOn(0, 1, 60, 100);
+    track.noteOn(0, 1, 62, 100).noteOn(0, 1, 60, 0);
+    SoundingNotes notes;
+    for (int i = 0; i < 6; ++i)
+        notes.started(1, 60);
+    notes.started(1, 62);
+    notes.released(1, 60);
+    Bytes offs;
+    EXPECT_FALSE(notes.appendNoteOffs(offs));
+    EXPECT_TRUE(offs.empty());
+
+    Bytes closing;
+    appendClosing(notes, track.events(), 4, closing);
+    Bytes expected;
+    for (int i = 0; i < 5; ++i)
+        expected.insert(expected.end(), {0x00, 0x81, 60, 0x00});
+    expected.insert(expected.end(), {0x00, 0x81, 62, 0x00, 0x00, 0xB4, 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+    EXPECT_EQ(closing, expected);
+}
+
+TEST(SoundingNotesTest, ReadingTheEventsAgainFollowsRunningStatusAndSkipsOtherEvents)
+{
+    // 90 3C 64, (running) 40 64, 3C 00; 80 40 00 after a meta; 99 24 7F; B0 07 64; 90 3E 50; sysex.
     Bytes events{0x00, 0x90, 0x3C, 0x64, 0x00, 0x40, 0x64, 0x10, 0x3C, 0x00, 0x00, 0xFF, 0x01, 0x01, 'x',
                  0x00, 0x80, 0x40, 0x00, 0x00, 0x99, 0x24, 0x7F, 0x05, 0xB0, 0x07, 0x64, 0x00, 0x90, 0x3E, 0x50,
                  0x00, 0xF0, 0x02, 0x7E, 0xF7};
     Bytes offs;
-    notesSoundingAfter(events).appendNoteOffs(offs);
+    appendNoteOffsAfter(events, offs);
     EXPECT_EQ(offs, (Bytes{0x00, 0x89, 0x24, 0x00, 0x00, 0x80, 0x3E, 0x00}));
 }
 
@@ -206,17 +219,18 @@ TEST(CloseTrackIfPastEndTest, ClosesOnceAfterTheEndTick)
 {
     CropWindow window{0, 960};
     TrackCropState track;
-    Bytes written{0x00, 0x92, 70, 100};
+    SoundingNotes notes;
+    notes.started(2, 70);
     Bytes out;
     track.absoluteTick = 960;
-    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, written, 2, out));
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, {}, 2, out));
     EXPECT_TRUE(out.empty());
     track.absoluteTick = 961;
-    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, written, 2, out));
+    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, notes, {}, 2, out));
     EXPECT_TRUE(track.Closed);
     EXPECT_EQ(out, (Bytes{0x00, 0x82, 70, 0x00, 0x00, 0xB2, 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
     track.absoluteTick = 2000;
-    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, written, 2, out));
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, notes, {}, 2, out));
     EXPECT_EQ(out.size(), 12u);
 }
 
@@ -226,9 +240,10 @@ TEST(CloseTrackIfPastEndTest, AFractionalEndTickClosesAtTheNextWholeTick)
     TrackCropState track;
     Bytes out;
     track.absoluteTick = 959;
-    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, {}, 0, out));
+    SoundingNotes silent;
+    EXPECT_FALSE(CloseTrackIfPastEnd(track, window, silent, {}, 0, out));
     track.absoluteTick = 960;
-    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, {}, 0, out));
+    EXPECT_TRUE(CloseTrackIfPastEnd(track, window, silent, {}, 0, out));
 }
 
 }  // namespace
