@@ -40,22 +40,5 @@ TEST(FuzzFindings, AnEmptyApplicationInfoBlockIsWrittenBackAsNone)
     EXPECT_EQ(written->size(), kPdbHeaderSize + 1);
 }
 
-// The same with a sort info block of no bytes before the first record, which holds a ring tone.
-TEST(FuzzFindings, AnEmptySortInfoBlockIsWrittenBackAsNone)
-{
-    Bytes file = test::PdbBuilder().sortInfo(Bytes{}).ringTone("Kept", bytesOf("data")).build();
-    Result<RingToneDatabase> loaded = RingToneDatabase::decode(file);
-    ASSERT_TRUE(loaded) << loaded.error();
-    ASSERT_EQ(loaded->ringTones().size(), 1u);
-    EXPECT_FALSE(loaded->sortInfo());
-
-    Result<Bytes> written = loaded->encode();
-    ASSERT_TRUE(written) << written.error();
-    Result<RingToneDatabase> reloaded = RingToneDatabase::decode(*written);
-    ASSERT_TRUE(reloaded) << reloaded.error();
-    EXPECT_EQ(reloaded->header().sortInfoOffset(), 0u);
-    EXPECT_EQ(reloaded->ringTones().front().name, bytesOf("Kept"));
-}
-
 } // namespace
 } // namespace chwr
