@@ -316,6 +316,8 @@ TEST_F(BadInputsTest, NamesWithPathSeparatorsAreExportedInsideTheFolder)
         EXPECT_NE(name, "..");
         EXPECT_EQ((path("export") / name).parent_path(), path("export"));
     }
+    // Each separator becomes "_".
+    EXPECT_EQ(exportFileName(database->ringTones()[1], path("export")), "a_b_c.mid");
     const fs::path db = writeFile("MIDI_Ring_Tones.PDB", file);
     ProcessResult run =
         chwr({"export", db.string(), "1",
