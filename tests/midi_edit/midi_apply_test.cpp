@@ -79,6 +79,14 @@ protected:
     }
 
     fs::path head() const { return programFolder() / "head"; }
+
+    // head reads back with the program's own reader, as far as its tracks go.
+    static void expectReadable(const fs::path& file, int tracks)
+    {
+        Result<MidiFileSummary> back = readMidiFile(file);
+        ASSERT_TRUE(back.ok()) << back.error();
+        EXPECT_EQ(back->tracksRead, tracks);
+    }
     fs::path debugFile() const { return programFolder() / "midi" / "debug.txt"; }
 
     MidiEditState m_state;
@@ -129,6 +137,7 @@ TEST_F(MidiApplyTest, TheRowsAreReadOnceWhenTheRunStarts)
     ASSERT_TRUE(result.ok()) << result.error();
     EXPECT_EQ(readFile(head()), unchanged);
     EXPECT_EQ(unchanged, file);
+    expectReadable(head(), 3);
 }
 
 TEST_F(MidiApplyTest, CancelLeavesTheHeaderAndTheFinishedTracksAndTheNextRunStartsAfresh)
@@ -150,12 +159,14 @@ TEST_F(MidiApplyTest, CancelLeavesTheHeaderAndTheFinishedTracksAndTheNextRunStar
     Bytes expected(file.begin(), file.begin() + 14);
     expected.insert(expected.end(), firstTrack.begin(), firstTrack.end());
     EXPECT_EQ(partial, expected);
+    expectReadable(head(), 1);
 
     m_rewriter.setProgressHandler({});
     Result<RewriteResult> again = m_rewriter.apply(m_state, table(), marks);
     ASSERT_TRUE(again.ok()) << again.error();
     EXPECT_EQ(again->outcome, RewriteOutcome::Finished);
     EXPECT_EQ(readFile(head()), file);
+    expectReadable(head(), 3);
 }
 
 TEST_F(MidiApplyTest, AFailedRunClosesItsFilesAndTheNextRunWorks)

@@ -102,6 +102,10 @@ TEST_F(MidiCommandsTest, ModifyWritesExactlyWhatApplyWrites)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(readFile(path("out.mid")), readFile(programFolder() / "head"));
     EXPECT_THAT(run.out, HasSubstr("Wrote " + path("out.mid").string()));
+    Result<MidiFileSummary> back = readMidiFile(path("out.mid"));
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(back->tracksRead, 3);
+    EXPECT_EQ(back->programs[0], 40);
 }
 
 TEST_F(MidiCommandsTest, ModifyWithoutOptionsCopiesTheSong)
