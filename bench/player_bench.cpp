@@ -68,7 +68,7 @@ Bytes chordSong()
 }
 
 // Offline render of the song through the system's SoundFont; the counter says how many
-// seconds of music one second of processor time renders.
+// seconds of music one second of wall time renders, file writing included.
 void BM_RenderToWav(benchmark::State& state)
 {
     auto soundFont = findSoundFont(systemSoundFontSearch());
