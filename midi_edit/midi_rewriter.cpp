@@ -278,7 +278,7 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
             // Between the marks, after the first event there, events are read here as the
             // walk reads them; the first that needs more (the end mark, End of Track, the
             // end of the source, a data byte without running status) is read again below.
-            if (crop.Inside & !crop.FirstInside & !crop.Closed) {
+            if (crop.Inside && !crop.FirstInside && !crop.Closed) {
                 while (untilProgress > 1) {
                     const std::uint8_t* at = cursor.here();
                     std::uint32_t delta = 0;
@@ -367,6 +367,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
             const std::uint8_t* deltaEnd = cursor.here();
             crop.absoluteTick += delta;
             const DeltaToWrite deltaToWrite = ClassifyEvent(crop, window);
+            // Before a cut, everything written so far goes into place: the notes still
+            // sounding may have to be read from it.
             if (!crop.Closed && crop.absoluteTick > window.lastTickInside)
                 out = flushVerbatim(track, out, verbatimFrom, deltaBytes);
             if (CloseTrackIfPastEnd(crop, window, *sounding, track.eventsUpTo(out), currentChannel, closing)) {
