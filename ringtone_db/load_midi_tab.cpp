@@ -42,7 +42,7 @@ QPushButton* makeButton(const char* name, const QString& caption, QWidget* paren
     return button;
 }
 
-}  // namespace
+} // namespace
 
 LoadMidiTab::LoadMidiTab(WindowServices& services, RingToneDatabase& database, MidiEditState& state,
                          DatabasePathResolver resolvePaths, QWidget* parent)
@@ -367,4 +367,4 @@ bool LoadMidiTab::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -104,4 +104,4 @@ private:
     bool m_filling = false;
 };
 
-}  // namespace chwr
+} // namespace chwr

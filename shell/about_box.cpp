@@ -57,11 +57,11 @@ frmAbout::frmAbout(WindowServices& services, QWidget* parent) : QDialog(parent),
     lblVersion = new QLabel(this);
     lblVersion->setObjectName("lblVersion");
 
-    lblDescription = new QLabel(
-        "Installs MIDI files as Treo ring tones and exports ring tones as MIDI files. "
-        "Crops ring tones, raises or lowers single channels, their velocity and their "
-        "octave, and changes instrument patches.",
-        this);
+    lblDescription =
+        new QLabel("Installs MIDI files as Treo ring tones and exports ring tones as MIDI files. "
+                   "Crops ring tones, raises or lowers single channels, their velocity and their "
+                   "octave, and changes instrument patches.",
+                   this);
     lblDescription->setObjectName("lblDescription");
     lblDescription->setWordWrap(true);
 
@@ -162,4 +162,4 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-}  // namespace chwr
+} // namespace chwr

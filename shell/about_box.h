@@ -54,4 +54,4 @@ private:
     WindowServices& m_services;
 };
 
-}  // namespace chwr
+} // namespace chwr

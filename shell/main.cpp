@@ -46,7 +46,7 @@ private:
     bool m_reported = false;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -26,7 +26,7 @@ namespace {
 
 enum Tab { LoadMidiTabIndex = 0, ModifyMidiTabIndex = 1, SetupTabIndex = 2 };
 
-}  // namespace
+} // namespace
 
 Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
     : QMainWindow(parent), m_services(services), m_settings(settings), m_location(settings)
@@ -175,4 +175,4 @@ void Form1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-}  // namespace chwr
+} // namespace chwr

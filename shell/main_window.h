@@ -82,4 +82,4 @@ private:
     bool m_activated = false;
 };
 
-}  // namespace chwr
+} // namespace chwr

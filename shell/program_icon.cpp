@@ -50,7 +50,7 @@ QPixmap paintIcon(int size)
     return pixmap;
 }
 
-}  // namespace
+} // namespace
 
 QIcon programIcon()
 {
@@ -60,4 +60,4 @@ QIcon programIcon()
     return icon;
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -8,4 +8,4 @@ namespace chwr {
 // no image plugin. resources/chimewright.svg is the same picture for the desktop menu.
 QIcon programIcon();
 
-}  // namespace chwr
+} // namespace chwr

@@ -34,7 +34,7 @@ std::optional<QString> chosen(const QString& path)
     return path;
 }
 
-}  // namespace
+} // namespace
 
 void QtMessageBoxes::show(QWidget* owner, const QString& text, MessageIcon icon)
 {
@@ -79,14 +79,14 @@ QString dialogStartPath(const FileDialogRequest& request)
 
 std::optional<QString> QtFileDialogs::open(QWidget* owner, const FileDialogRequest& request)
 {
-    return chosen(
-        QFileDialog::getOpenFileName(owner, request.title, dialogStartPath(request), qtFileFilter(request.filter)));
+    return chosen(QFileDialog::getOpenFileName(owner, request.title, dialogStartPath(request),
+                                               qtFileFilter(request.filter)));
 }
 
 std::optional<QString> QtFileDialogs::save(QWidget* owner, const FileDialogRequest& request)
 {
-    return chosen(
-        QFileDialog::getSaveFileName(owner, request.title, dialogStartPath(request), qtFileFilter(request.filter)));
+    return chosen(QFileDialog::getSaveFileName(owner, request.title, dialogStartPath(request),
+                                               qtFileFilter(request.filter)));
 }
 
 bool QtDesktopServices::openUrl(QWidget*, const QString& url)
@@ -99,4 +99,4 @@ bool QtDesktopServices::startProgram(const QString& program, const QStringList& 
     return QProcess::startDetached(program, arguments);
 }
 
-}  // namespace chwr
+} // namespace chwr

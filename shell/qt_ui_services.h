@@ -52,4 +52,4 @@ QString qtFileFilter(const QString& pipeFilter);
 // Where a dialog starts: the preset name inside the initial folder, or the preset path.
 QString dialogStartPath(const FileDialogRequest& request);
 
-}  // namespace chwr
+} // namespace chwr

@@ -136,4 +136,4 @@ void SetupTab::Command18_Click()
     m_services.desktop->openUrl(window(), kProgramWebPage);
 }
 
-}  // namespace chwr
+} // namespace chwr

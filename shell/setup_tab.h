@@ -53,4 +53,4 @@ private:
     DatabaseLocation& m_location;
 };
 
-}  // namespace chwr
+} // namespace chwr

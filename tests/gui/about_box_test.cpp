@@ -119,11 +119,11 @@ TEST_F(AboutBoxTest, FindsAToolInAnyFolderOfThePath)
 {
     fs::create_directories(path("empty"));
     const fs::path tool = installTool("hardinfo");
-    const QString searchPath = QString::fromStdString(path("empty").string() + ":" + path("missing").string() +
-                                                      ":" + tools().string());
+    const QString searchPath = QString::fromStdString(path("empty").string() + ":" +
+                                                      path("missing").string() + ":" + tools().string());
     EXPECT_EQ(findSystemInfoTool(searchPath), QString::fromStdString(tool.string()));
     EXPECT_EQ(findSystemInfoTool(QString::fromStdString(path("empty").string())), "");
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

@@ -26,10 +26,11 @@ protected:
     // A database of two ring tones: one from elsewhere and one this program added.
     void openWithDatabase()
     {
-        database = writeDatabase("Treo/MIDI_Ring_Tones.PDB", PdbBuilder()
-                                                                 .modnumber(5)
-                                                                 .ringTone("Morning", smallSong(0, 60))
-                                                                 .ringTone("Ring (2)", withMark(smallSong(10, 72))));
+        database =
+            writeDatabase("Treo/MIDI_Ring_Tones.PDB", PdbBuilder()
+                                                          .modnumber(5)
+                                                          .ringTone("Morning", smallSong(0, 60))
+                                                          .ringTone("Ring (2)", withMark(smallSong(10, 72))));
         chooseDatabaseFile(database);
         openWindow();
     }
@@ -98,7 +99,8 @@ TEST_F(LoadMidi, AMissingDatabaseIsNamedAndLeavesNothingLoaded)
     clickLoad();
 
     ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text, "The MIDI Ring Tone database does not exist for this user: " + text(missing));
+    EXPECT_EQ(ui.messages.shown[0].text,
+              "The MIDI Ring Tone database does not exist for this user: " + text(missing));
     EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
     EXPECT_EQ(list().topLevelItemCount(), 0);
     EXPECT_EQ(tab().Command1->text(), "Reload Current Ring Tones");
@@ -115,8 +117,8 @@ TEST_F(LoadMidi, BeforeAnyLoadAMissingDatabaseChangesNoButton)
     chooseDatabaseFile(path("none.PDB"));
     openWindow();
     clickLoad();
-    EXPECT_EQ(ui.messages.texts(),
-              QStringList{"The MIDI Ring Tone database does not exist for this user: " + text(path("none.PDB"))});
+    EXPECT_EQ(ui.messages.texts(), QStringList{"The MIDI Ring Tone database does not exist for this user: " +
+                                               text(path("none.PDB"))});
     EXPECT_FALSE(tab().Command2->isEnabled());
     EXPECT_FALSE(tab().Command7->isEnabled());
     EXPECT_EQ(tab().Command1->text(), "Load Current Ring Tones");
@@ -271,7 +273,8 @@ TEST_F(LoadMidi, AFailedWriteLeavesTheDatabaseAsItWas)
 
     ASSERT_EQ(ui.messages.shown.size(), 1u);
     EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_TRUE(ui.messages.shown[0].text.contains("No space left on device")) << ui.messages.shown[0].text.toStdString();
+    EXPECT_TRUE(ui.messages.shown[0].text.contains("No space left on device"))
+        << ui.messages.shown[0].text.toStdString();
     EXPECT_EQ(readFile(database), original);
     EXPECT_TRUE(ui.install.installed.empty());
     EXPECT_EQ(listFolder(database.parent_path()), std::vector<std::string>{"MIDI_Ring_Tones.PDB"});
@@ -300,8 +303,8 @@ TEST_F(LoadMidi, ClickingARingTonePlaysItsPreview)
     EXPECT_TRUE(tab().Command13->isEnabled());
     EXPECT_TRUE(tab().Command14->isEnabled());
     EXPECT_EQ(ringTonePlayer().calls(),
-              (std::vector<std::string>{"Enabled=1", "Close", "DeviceType=Sequencer", "FileName=" + preview.string(), "Open",
-                                        "Play"}));
+              (std::vector<std::string>{"Enabled=1", "Close", "DeviceType=Sequencer",
+                                        "FileName=" + preview.string(), "Open", "Play"}));
 
     clickRow(0);
     EXPECT_EQ(readFile(preview), smallSong(0, 60));
@@ -394,5 +397,5 @@ TEST_F(LoadMidi, AFailedExportSaysWhy)
     EXPECT_FALSE(fs::exists(path("no such folder")));
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

@@ -51,7 +51,8 @@ void MainWindowTest::installPalmDesktop(const fs::path& folder, const std::vecto
     auto key = registry.createKey(RegistryRoot::CurrentUser, kPalmDesktopCoreKey);
     ASSERT_TRUE(key.ok()) << key.error();
     const std::string text = folder.string();
-    ASSERT_TRUE((*key)->setValue(kPalmDesktopPathValue, {RegistryValueType::String, Bytes(text.begin(), text.end())}));
+    ASSERT_TRUE((*key)->setValue(kPalmDesktopPathValue,
+                                 {RegistryValueType::String, Bytes(text.begin(), text.end())}));
 
     // users.dat: a word, a marker without text, then each user's skipped bytes,
     // 1-byte length and name, 1-byte length and directory name; users after the first
@@ -122,8 +123,13 @@ void MainWindowTest::clickLoad()
 Bytes smallSong(int program, int key)
 {
     SmfBuilder song(0, 480);
-    song.track().tempo(0, 500000).programChange(0, 0, program).noteOn(0, 0, key, 100).noteOff(480, 0, key).endOfTrack();
+    song.track()
+        .tempo(0, 500000)
+        .programChange(0, 0, program)
+        .noteOn(0, 0, key, 100)
+        .noteOff(480, 0, key)
+        .endOfTrack();
     return song.build();
 }
 
-}  // namespace chwr::test
+} // namespace chwr::test

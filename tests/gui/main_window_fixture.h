@@ -63,4 +63,4 @@ protected:
 // note of one quarter at 480 ticks per quarter.
 Bytes smallSong(int program = 0, int key = 60);
 
-}  // namespace chwr::test
+} // namespace chwr::test

@@ -13,7 +13,8 @@ using InstallTest = test::TempFolderTest;
 
 bool isExecutable(const fs::path& file)
 {
-    return fs::is_regular_file(file) && (fs::status(file).permissions() & fs::perms::owner_exec) != fs::perms::none;
+    return fs::is_regular_file(file) &&
+           (fs::status(file).permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
 // `cmake --install` of this build puts both programs, the desktop entry and the icon
@@ -21,8 +22,8 @@ bool isExecutable(const fs::path& file)
 TEST_F(InstallTest, PutsTheProgramsTheDesktopEntryAndTheIconInTheirPlaces)
 {
     const fs::path prefix = path("prefix");
-    const test::ProcessResult installed =
-        test::runProcess({CHWR_CMAKE_COMMAND, "--install", test::binaryDir().string(), "--prefix", prefix.string()});
+    const test::ProcessResult installed = test::runProcess(
+        {CHWR_CMAKE_COMMAND, "--install", test::binaryDir().string(), "--prefix", prefix.string()});
     ASSERT_EQ(installed.exitCode, 0) << installed.err;
 
     EXPECT_TRUE(isExecutable(prefix / "bin" / "chimewright"));
@@ -37,5 +38,5 @@ TEST_F(InstallTest, PutsTheProgramsTheDesktopEntryAndTheIconInTheirPlaces)
     EXPECT_NE(icon.find("<svg"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

@@ -28,9 +28,10 @@ class Roads : public test::MainWindowTest {
 protected:
     void openAndLoad()
     {
-        database = writeDatabase("Treo/MIDI_Ring_Tones.PDB", PdbBuilder()
-                                                                 .ringTone("Morning", smallSong(0, 60))
-                                                                 .ringTone("Ring (2)", withMark(smallSong(10, 72))));
+        database =
+            writeDatabase("Treo/MIDI_Ring_Tones.PDB", PdbBuilder()
+                                                          .ringTone("Morning", smallSong(0, 60))
+                                                          .ringTone("Ring (2)", withMark(smallSong(10, 72))));
         chooseDatabaseFile(database);
         openWindow();
         clickLoad();
@@ -109,7 +110,8 @@ TEST_F(Roads, ARingToneIsModifiedSavedAndLoadedBackIntoTheList)
     EXPECT_TRUE(ui.dialogs.calls.empty());
     const std::vector<std::string> preview = player(modify().MMControl1).commands();
     ASSERT_GE(preview.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(preview.begin(), preview.begin() + 2), (std::vector<std::string>{"stop", "close"}));
+    EXPECT_EQ(std::vector<std::string>(preview.begin(), preview.begin() + 2),
+              (std::vector<std::string>{"stop", "close"}));
     EXPECT_EQ(player(load().MMControl2).commands().back(), "stop");
 
     // One octave up on channel 1, then Apply.
@@ -130,7 +132,8 @@ TEST_F(Roads, ARingToneIsModifiedSavedAndLoadedBackIntoTheList)
     modify().Command8->click();
     ASSERT_EQ(ui.dialogs.calls.size(), 1u);
     EXPECT_EQ(ui.dialogs.calls[0].request.title, "Save MIDI File");
-    EXPECT_EQ(ui.dialogs.calls[0].request.fileName, QString::fromStdString((home() / "midi" / "Ring.mid").string()));
+    EXPECT_EQ(ui.dialogs.calls[0].request.fileName,
+              QString::fromStdString((home() / "midi" / "Ring.mid").string()));
     EXPECT_EQ(readFile(home() / "midi" / "Ring.mid"), modified);
 
     // Load MIDI File: the result joins the list under the ring tone's stem.
@@ -234,5 +237,5 @@ TEST_F(Roads, CancelledDialogsChangeNothing)
     EXPECT_EQ(ui.dialogs.unexpected, 0);
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

@@ -44,5 +44,5 @@ TEST(GuiTestMain, RunsUnderAnOffscreenApplication)
     EXPECT_EQ(QApplication::platformName(), "offscreen");
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

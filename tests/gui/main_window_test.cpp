@@ -204,5 +204,5 @@ TEST_F(MainWindow, ShareButtonOpensTheProgramsPage)
     EXPECT_EQ(ui.desktop.openedUrls, std::vector<QString>{kProgramWebPage});
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr

@@ -44,7 +44,7 @@ bool save(QWidget* widget, const QString& file)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

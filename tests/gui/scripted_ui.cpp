@@ -72,4 +72,4 @@ WindowServices ScriptedUi::services(std::function<std::unique_ptr<MidiPlayer>()>
     return result;
 }
 
-}  // namespace chwr::test
+} // namespace chwr::test

@@ -56,7 +56,10 @@ public:
     std::optional<QString> save(QWidget* owner, const FileDialogRequest& request) override;
 
     void answer(const QString& path) { answers.push_back(path); }
-    void answer(const std::filesystem::path& path) { answers.push_back(QString::fromStdString(path.string())); }
+    void answer(const std::filesystem::path& path)
+    {
+        answers.push_back(QString::fromStdString(path.string()));
+    }
     void cancel() { answers.push_back(QString()); }
 
     // The planned answers; a null QString stands for a cancelled dialog.
@@ -106,7 +109,7 @@ struct ScriptedUi {
     WindowServices services(std::function<std::unique_ptr<MidiPlayer>()> makePlayer);
 };
 
-}  // namespace chwr::test
+} // namespace chwr::test
 
 // Readable QStrings in GoogleTest's failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)

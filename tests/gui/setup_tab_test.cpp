@@ -175,5 +175,5 @@ TEST_F(SetupTabTest, ShareButtonOpensTheProgramsWebPage)
     EXPECT_TRUE(ui.messages.shown.empty());
 }
 
-}  // namespace
-}  // namespace chwr
+} // namespace
+} // namespace chwr
