@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <string>
+#include <vector>
 
 namespace chwr {
 

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
-#include <vector>
 
 namespace chwr {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "midi_edit/smf_format.h"
 #include "midi_edit/tempo_map.h"
 #include "shell/bytes.h"
 #include "shell/result.h"
@@ -42,7 +43,7 @@ struct MidiFileSummary {
     std::int64_t lengthTicks = 0;
     std::int64_t lengthMilliseconds = 0;
     // Per channel (index 0 is Channel 1) the last program change in file order, or -1.
-    std::array<int, 16> programs{};
+    std::array<int, smf::kChannelCount> programs{};
     // Every Set Tempo event the walk met, merged by tick.
     TempoMap tempoMap;
     // True when the walk stopped before the header's last track: the file ended inside a
