@@ -12,7 +12,7 @@ class QPushButton;
 namespace chwr {
 
 // The version the about box shows.
-inline constexpr const char* kAboutVersion = "2.0.1";
+inline constexpr const char* kAboutVersion = CHWR_VERSION;
 // The page about the program that the about box and the Setup tab open.
 inline constexpr const char* kProgramWebPage = "https://chimewright-vuruva.example.org/";
 inline constexpr const char* kSysInfoUnavailableMessage = "System Information Is Unavailable At This Time";
