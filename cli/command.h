@@ -42,6 +42,11 @@ struct ParsedArgs {
 bool parseArgs(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
                const std::set<std::string>& flags, ParsedArgs& parsed, std::string& error);
 
+// Prints "chwr COMMAND: PROBLEM" and the synopsis on standard error; returns kExitUsage.
+int usageError(Streams io, const std::string& command, const std::string& synopsis, const std::string& problem);
+// Prints "chwr: MESSAGE" (or "chwr COMMAND: MESSAGE") on standard error; returns kExitFailed.
+int failure(Streams io, const std::string& message, const std::string& command = {});
+
 // Each area's commands; main() lists them all.
 std::vector<Command> ringToneCommands();
 std::vector<Command> midiCommands();

@@ -53,6 +53,18 @@ bool parseArgs(const std::vector<std::string>& args, const std::set<std::string>
     return true;
 }
 
+int usageError(Streams io, const std::string& command, const std::string& synopsis, const std::string& problem)
+{
+    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
+    return kExitUsage;
+}
+
+int failure(Streams io, const std::string& message, const std::string& command)
+{
+    io.err << "chwr" << (command.empty() ? "" : " " + command) << ": " << message << "\n";
+    return kExitFailed;
+}
+
 namespace {
 
 std::vector<Command> allCommands()

@@ -20,18 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr int kFirstChannel = 1;
 
-int usageError(Streams io, const std::string& command, const std::string& synopsis, const std::string& problem)
-{
-    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
-    return kExitUsage;
-}
-
-int failure(Streams io, const std::string& command, const std::string& message)
-{
-    io.err << "chwr " << command << ": " << message << "\n";
-    return kExitFailed;
-}
-
 // A whole number written in decimal, the whole text and nothing else.
 template <typename Number>
 std::optional<Number> wholeNumber(std::string_view text)
@@ -70,7 +58,7 @@ int runInfo(const std::vector<std::string>& args, Streams io)
 
     Result<MidiFileSummary> summary = readMidiFile(fs::path(parsed.positional[0]));
     if (!summary)
-        return failure(io, "info", summary.error());
+        return failure(io, summary.error(), "info");
     const MidiFileSummary& s = *summary;
     if (parsed.has("--json")) {
         io.out << "{\"format\": " << s.format << ", \"tracks\": " << s.trackCount << ", \"division\": " << s.division
@@ -192,10 +180,10 @@ int runModify(const std::vector<std::string>& args, Streams io)
     const fs::path output = parsed.positional[1];
     Result<Bytes> source = readFileBytes(input);
     if (!source)
-        return failure(io, "modify", source.error());
+        return failure(io, source.error(), "modify");
     Result<MidiFileSummary> summary = readMidiFile(*source);
     if (!summary)
-        return failure(io, "modify", summary.error());
+        return failure(io, summary.error(), "modify");
 
     // The rows as the open leaves them (Patch = the file's program), then the user's changes.
     std::vector<ChannelAdjustment> rows;
@@ -219,7 +207,7 @@ int runModify(const std::vector<std::string>& args, Streams io)
     settings.marks.endMs = static_cast<double>(endMs.value_or(summary->lengthMilliseconds));
     settings.adjustments = adjustmentsFromRows(rows, summary->programs);
     if (auto checked = CheckMarks(settings.marks, summary->lengthMilliseconds); !checked)
-        return failure(io, "modify", checked.error());
+        return failure(io, checked.error(), "modify");
 
     // OUT appears whole or not at all: the bytes go to a temporary file beside it.
     std::optional<AtomicFileWriter> writer;
@@ -236,9 +224,9 @@ int runModify(const std::vector<std::string>& args, Streams io)
     };
     Result<RewriteResult> result = rewriteMidi(*source, *summary, settings, sink);
     if (!result)
-        return failure(io, "modify", result.error());
+        return failure(io, result.error(), "modify");
     if (auto committed = writer->commit(); !committed)
-        return failure(io, "modify", committed.error());
+        return failure(io, committed.error(), "modify");
 
     for (const std::string& notice : result->notices)
         io.err << "chwr modify: " << oneLine(notice) << "\n";

@@ -58,19 +58,6 @@ private:
     bool m_installed = false;
 };
 
-int usageError(Streams io, const std::string& command, const std::string& synopsis,
-               const std::string& problem)
-{
-    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
-    return kExitUsage;
-}
-
-int failure(Streams io, const std::string& message)
-{
-    io.err << "chwr: " << message << "\n";
-    return kExitFailed;
-}
-
 // m:ss.t, as the window's transport shows it.
 std::string readout(std::int64_t milliseconds)
 {

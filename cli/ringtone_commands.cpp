@@ -18,19 +18,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kNoInstallFlag = "--no-install";
 
-int usageError(Streams io, const std::string& command, const std::string& synopsis,
-               const std::string& problem)
-{
-    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
-    return kExitUsage;
-}
-
-int failure(Streams io, const std::string& message)
-{
-    io.err << "chwr: " << message << "\n";
-    return kExitFailed;
-}
-
 // A ring tone index as the user counts (from 1). Text that is not a whole number is a
 // usage error; a number outside the list is refused.
 enum class IndexParse { Ok, NotANumber, OutOfList };
