@@ -7,6 +7,7 @@
 #include <charconv>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -163,6 +164,29 @@ int runAdd(const std::vector<std::string>& args, Streams io)
     return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), added);
 }
 
+// Reads the database named first and picks the ring tone numbered second. Nothing on
+// failure, with exitCode set to what the command returns.
+std::optional<RingToneDatabase> readSelected(Streams io, const std::string& command, const std::string& synopsis,
+                                             const ParsedArgs& parsed, std::size_t& index, int& exitCode)
+{
+    Result<RingToneDatabase> database = readRingToneDatabase(parsed.positional[0]);
+    if (!database) {
+        exitCode = failure(io, database.error());
+        return std::nullopt;
+    }
+    switch (parseIndex(parsed.positional[1], *database, index)) {
+    case IndexParse::NotANumber:
+        exitCode = usageError(io, command, synopsis, "INDEX must be a whole number");
+        return std::nullopt;
+    case IndexParse::OutOfList:
+        exitCode = failure(io, outOfListMessage(parsed.positional[1], *database));
+        return std::nullopt;
+    case IndexParse::Ok:
+        break;
+    }
+    return std::move(database).value();
+}
+
 int runExport(const std::vector<std::string>& args, Streams io)
 {
     const std::string synopsis = "export DB INDEX OUT.mid";
@@ -173,18 +197,11 @@ int runExport(const std::vector<std::string>& args, Streams io)
     if (parsed.positional.size() != 3)
         return usageError(io, "export", synopsis,
                           "expects a database, a ring tone number and an output file");
-    Result<RingToneDatabase> database = readRingToneDatabase(parsed.positional[0]);
-    if (!database)
-        return failure(io, database.error());
     std::size_t index = 0;
-    switch (parseIndex(parsed.positional[1], *database, index)) {
-    case IndexParse::NotANumber:
-        return usageError(io, "export", synopsis, "INDEX must be a whole number");
-    case IndexParse::OutOfList:
-        return failure(io, outOfListMessage(parsed.positional[1], *database));
-    case IndexParse::Ok:
-        break;
-    }
+    int exitCode = kExitOk;
+    std::optional<RingToneDatabase> database = readSelected(io, "export", synopsis, parsed, index, exitCode);
+    if (!database)
+        return exitCode;
     if (auto exported = exportRingTone(*database, index, parsed.positional[2]); !exported)
         return failure(io, exported.error());
     return kExitOk;
@@ -200,18 +217,11 @@ int runRemove(const std::vector<std::string>& args, Streams io)
     if (parsed.positional.size() != 2)
         return usageError(io, "remove", synopsis, "expects a database and a ring tone number");
     const fs::path path = parsed.positional[0];
-    Result<RingToneDatabase> database = readRingToneDatabase(path);
-    if (!database)
-        return failure(io, database.error());
     std::size_t index = 0;
-    switch (parseIndex(parsed.positional[1], *database, index)) {
-    case IndexParse::NotANumber:
-        return usageError(io, "remove", synopsis, "INDEX must be a whole number");
-    case IndexParse::OutOfList:
-        return failure(io, outOfListMessage(parsed.positional[1], *database));
-    case IndexParse::Ok:
-        break;
-    }
+    int exitCode = kExitOk;
+    std::optional<RingToneDatabase> database = readSelected(io, "remove", synopsis, parsed, index, exitCode);
+    if (!database)
+        return exitCode;
     if (auto removed = database->removeRingTone(index); !removed)
         return failure(io, removed.error());
     return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), {});
@@ -227,18 +237,11 @@ int runRename(const std::vector<std::string>& args, Streams io)
     if (parsed.positional.size() != 3)
         return usageError(io, "rename", synopsis, "expects a database, a ring tone number and a name");
     const fs::path path = parsed.positional[0];
-    Result<RingToneDatabase> database = readRingToneDatabase(path);
-    if (!database)
-        return failure(io, database.error());
     std::size_t index = 0;
-    switch (parseIndex(parsed.positional[1], *database, index)) {
-    case IndexParse::NotANumber:
-        return usageError(io, "rename", synopsis, "INDEX must be a whole number");
-    case IndexParse::OutOfList:
-        return failure(io, outOfListMessage(parsed.positional[1], *database));
-    case IndexParse::Ok:
-        break;
-    }
+    int exitCode = kExitOk;
+    std::optional<RingToneDatabase> database = readSelected(io, "rename", synopsis, parsed, index, exitCode);
+    if (!database)
+        return exitCode;
     if (auto renamed = database->renameRingTone(index, utf8ToWindows1252(parsed.positional[2])); !renamed)
         return failure(io, renamed.error());
     return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), {});
