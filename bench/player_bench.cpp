@@ -1,4 +1,4 @@
-#include "midi_edit/fluidsynth_player.h"
+#include "midi_edit/player/fluidsynth_player.h"
 #include "shell/file_io.h"
 
 #include <benchmark/benchmark.h>

@@ -47,9 +47,22 @@ int usageError(Streams io, const std::string& command, const std::string& synops
 // Prints "chwr: MESSAGE" (or "chwr COMMAND: MESSAGE") on standard error; returns kExitFailed.
 int failure(Streams io, const std::string& message, const std::string& command = {});
 
-// Each area's commands; main() lists them all.
+// Each area's commands; main() lists them all. chwr's play and render start the player
+// program (chwr-player), which alone links the synthesizer; its playerCommands() run them.
 std::vector<Command> ringToneCommands();
 std::vector<Command> midiCommands();
 std::vector<Command> playerCommands();
+
+// The words of play and render, which chwr and chwr-player both show.
+struct PlayerCommandText {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    const char* help;
+};
+const std::vector<PlayerCommandText>& playerCommandTexts();
+
+// Runs the command that args[0] names (or prints the usage) and returns the exit status.
+int runCommandLine(const std::vector<Command>& commands, const std::vector<std::string>& args);
 
 }  // namespace chwr::cli

@@ -1,12 +1,13 @@
 #include "cli/command.h"
 
-#include "midi_edit/fluidsynth_player.h"
+#include "midi_edit/player/fluidsynth_player.h"
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ostream>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -16,10 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const char* const kPlaySynopsis = playerCommandTexts()[0].synopsis;
+const char* const kRenderSynopsis = playerCommandTexts()[1].synopsis;
+
 constexpr const char* kSoundFontOption = "--soundfont";
 constexpr const char* kSilentFlag = "--silent";
-constexpr const char* kPlaySynopsis = "play FILE.mid [--soundfont SF2] [--silent]";
-constexpr const char* kRenderSynopsis = "render FILE.mid OUT.wav [--soundfont SF2]";
 // How often the readout changes: on a terminal in place, otherwise one line each time.
 constexpr int kTerminalReadoutMs = 100;
 constexpr int kLineReadoutMs = 1000;
@@ -149,18 +151,11 @@ int runRender(const std::vector<std::string>& args, Streams io)
 
 std::vector<Command> playerCommands()
 {
-    return {
-        {"play", kPlaySynopsis, "Plays a MIDI file with a position readout; Ctrl-C stops.",
-         "Plays through the system's audio output (PulseAudio or ALSA) with a General MIDI SoundFont:\n"
-         "--soundfont names one, else CHIMEWRIGHT_SOUNDFONT, the \"CHWR-SoundFont\" setting, or the\n"
-         "system's (/usr/share/sounds/sf2). Without an audio output, or with --silent, it keeps time\n"
-         "silently. CHIMEWRIGHT_AUDIO_DRIVER names a FluidSynth audio driver (\"none\" for silence).",
-         runPlay},
-        {"render", kRenderSynopsis, "Renders a MIDI file into a WAV file through the same synthesizer.",
-         "Writes 16-bit stereo at 44100 Hz, as fast as the processor allows. The WAV file is written\n"
-         "beside its target and renamed into place: a failed render leaves an existing file unchanged.",
-         runRender},
-    };
+    std::vector<Command> commands;
+    for (const PlayerCommandText& text : playerCommandTexts())
+        commands.push_back({text.name, text.synopsis, text.summary, text.help,
+                            std::string_view(text.name) == "play" ? runPlay : runRender});
+    return commands;
 }
 
 } // namespace chwr::cli

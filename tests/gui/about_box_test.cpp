@@ -1,4 +1,4 @@
-#include "shell/about_box.h"
+#include "shell/ui/about_box.h"
 #include "tests/gui/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 

@@ -1,8 +1,8 @@
-#include "midi_edit/mm_control.h"
-#include "ringtone_db/load_midi_tab.h"
+#include "midi_edit/ui/mm_control.h"
+#include "ringtone_db/ui/load_midi_tab.h"
 #include "ringtone_db/ring_tone_database.h"
 #include "shell/file_io.h"
-#include "shell/setup_tab.h"
+#include "shell/ui/setup_tab.h"
 #include "tests/gui/main_window_fixture.h"
 
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "tests/gui/main_window_fixture.h"
 
-#include "midi_edit/mm_control.h"
-#include "ringtone_db/load_midi_tab.h"
+#include "midi_edit/ui/mm_control.h"
+#include "ringtone_db/ui/load_midi_tab.h"
 #include "shell/palm_desktop.h"
 #include "shell/users_dat.h"
 #include "tests/support/smf_builder.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/main_window.h"
+#include "shell/ui/main_window.h"
 #include "shell/registry.h"
 #include "shell/settings_store.h"
 #include "tests/gui/scripted_ui.h"

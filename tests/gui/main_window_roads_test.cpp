@@ -1,8 +1,8 @@
-#include "midi_edit/channel_table_model.h"
+#include "midi_edit/ui/channel_table_model.h"
 #include "midi_edit/crop_rules.h"
-#include "midi_edit/mm_control.h"
-#include "midi_edit/modify_midi_tab.h"
-#include "ringtone_db/load_midi_tab.h"
+#include "midi_edit/ui/mm_control.h"
+#include "midi_edit/ui/modify_midi_tab.h"
+#include "ringtone_db/ui/load_midi_tab.h"
 #include "ringtone_db/ring_tone_database.h"
 #include "tests/gui/main_window_fixture.h"
 

@@ -1,9 +1,9 @@
-#include "midi_edit/mm_control.h"
-#include "midi_edit/modify_midi_tab.h"
-#include "ringtone_db/load_midi_tab.h"
-#include "shell/about_box.h"
+#include "midi_edit/ui/mm_control.h"
+#include "midi_edit/ui/modify_midi_tab.h"
+#include "ringtone_db/ui/load_midi_tab.h"
+#include "shell/ui/about_box.h"
 #include "shell/program_folder.h"
-#include "shell/setup_tab.h"
+#include "shell/ui/setup_tab.h"
 #include "tests/gui/main_window_fixture.h"
 
 #include <QAction>

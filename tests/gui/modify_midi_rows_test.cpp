@@ -1,5 +1,5 @@
-#include "midi_edit/channel_table_model.h"
-#include "midi_edit/midi_adjust_control.h"
+#include "midi_edit/ui/channel_table_model.h"
+#include "midi_edit/ui/midi_adjust_control.h"
 #include "tests/support/temp_folder.h"
 
 #include <QComboBox>

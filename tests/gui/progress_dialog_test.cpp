@@ -1,4 +1,4 @@
-#include "midi_edit/progress_dialog.h"
+#include "midi_edit/ui/progress_dialog.h"
 
 #include <QLabel>
 #include <QProgressBar>

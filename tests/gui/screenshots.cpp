@@ -7,13 +7,13 @@
 // Run it on a display (scripts/screenshots starts it under Xvfb); the program folder and
 // settings live in a temporary folder that is removed at the end.
 
-#include "midi_edit/channel_table_model.h"
-#include "midi_edit/fluidsynth_player.h"
-#include "midi_edit/modify_midi_tab.h"
-#include "ringtone_db/load_midi_tab.h"
-#include "shell/about_box.h"
-#include "shell/main_window.h"
-#include "shell/program_icon.h"
+#include "midi_edit/ui/channel_table_model.h"
+#include "midi_edit/player/fluidsynth_player.h"
+#include "midi_edit/ui/modify_midi_tab.h"
+#include "ringtone_db/ui/load_midi_tab.h"
+#include "shell/ui/about_box.h"
+#include "shell/ui/main_window.h"
+#include "shell/ui/program_icon.h"
 #include "shell/registry.h"
 #include "shell/settings_store.h"
 #include "tests/gui/scripted_ui.h"

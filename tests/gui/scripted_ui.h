@@ -5,8 +5,8 @@
 // from a queue, the desktop's "open" and program starts are recorded.
 
 #include "shell/install_handoff.h"
-#include "shell/ui_services.h"
-#include "shell/window_services.h"
+#include "shell/ui/ui_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,11 +1,11 @@
-#include "ringtone_db/load_midi_tab.h"
+#include "ringtone_db/ui/load_midi_tab.h"
 
-#include "midi_edit/mm_control.h"
+#include "midi_edit/ui/mm_control.h"
 #include "ringtone_db/ring_tone_files.h"
 #include "shell/file_helpers.h"
 #include "shell/file_io.h"
 #include "shell/program_folder.h"
-#include "shell/qt_ui_services.h"
+#include "shell/ui/qt_ui_services.h"
 #include "shell/windows1252.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "midi_edit/channel_table_model.h"
+#include "midi_edit/ui/channel_table_model.h"
 
-#include "midi_edit/midi_adjust_control.h"
+#include "midi_edit/ui/midi_adjust_control.h"
 
 #include <QVBoxLayout>
 

@@ -1,7 +1,7 @@
-#include "shell/setup_tab.h"
+#include "shell/ui/setup_tab.h"
 
-#include "shell/about_box.h"
-#include "shell/qt_ui_services.h"
+#include "shell/ui/about_box.h"
+#include "shell/ui/qt_ui_services.h"
 
 #include <QComboBox>
 #include <QGridLayout>

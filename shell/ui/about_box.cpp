@@ -1,6 +1,6 @@
-#include "shell/about_box.h"
+#include "shell/ui/about_box.h"
 
-#include "shell/program_icon.h"
+#include "shell/ui/program_icon.h"
 
 #include <QDir>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "midi_edit/fluidsynth_player.h"
+#include "midi_edit/player/fluidsynth_player.h"
 
 #include "midi_edit/midi_reader.h"
 #include "shell/file_io.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/ui_services.h"
+#include "shell/ui/ui_services.h"
 
 #include <QString>
 

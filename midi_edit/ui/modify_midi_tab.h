@@ -4,7 +4,7 @@
 #include "midi_edit/midi_edit_state.h"
 #include "midi_edit/midi_reader.h"
 #include "midi_edit/midi_rewriter.h"
-#include "shell/window_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QString>
 #include <QWidget>

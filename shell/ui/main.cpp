@@ -3,11 +3,11 @@
 // window's event loop until the window closes or "&Exit" is chosen.
 
 #include "midi_edit/channel_table.h"
-#include "midi_edit/fluidsynth_player.h"
+#include "midi_edit/player/fluidsynth_player.h"
 #include "shell/install_handoff.h"
-#include "shell/main_window.h"
-#include "shell/program_icon.h"
-#include "shell/qt_ui_services.h"
+#include "shell/ui/main_window.h"
+#include "shell/ui/program_icon.h"
+#include "shell/ui/qt_ui_services.h"
 #include "shell/registry.h"
 #include "shell/settings_store.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/window_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QDialog>
 #include <QString>

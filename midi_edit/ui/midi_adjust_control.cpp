@@ -1,4 +1,4 @@
-#include "midi_edit/midi_adjust_control.h"
+#include "midi_edit/ui/midi_adjust_control.h"
 
 #include "midi_edit/general_midi.h"
 

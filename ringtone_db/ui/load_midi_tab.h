@@ -3,7 +3,7 @@
 #include "midi_edit/midi_edit_state.h"
 #include "ringtone_db/ring_tone_database.h"
 #include "shell/result.h"
-#include "shell/window_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QWidget>
 

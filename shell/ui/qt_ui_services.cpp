@@ -1,4 +1,4 @@
-#include "shell/qt_ui_services.h"
+#include "shell/ui/qt_ui_services.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "midi_edit/midi_player.h"
 #include "shell/install_handoff.h"
-#include "shell/ui_services.h"
+#include "shell/ui/ui_services.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "midi_edit/mm_control.h"
+#include "midi_edit/ui/mm_control.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

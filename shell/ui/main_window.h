@@ -4,7 +4,7 @@
 #include "ringtone_db/ring_tone_database.h"
 #include "shell/database_location.h"
 #include "shell/settings_store.h"
-#include "shell/window_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QMainWindow>
 #include <QPointer>

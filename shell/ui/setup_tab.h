@@ -2,7 +2,7 @@
 
 #include "shell/database_location.h"
 #include "shell/hotsync_environment.h"
-#include "shell/window_services.h"
+#include "shell/ui/window_services.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "shell/program_icon.h"
+#include "shell/ui/program_icon.h"
 
 #include <QPainter>
 #include <QPainterPath>
