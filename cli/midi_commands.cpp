@@ -255,8 +255,10 @@ std::vector<Command> midiCommands()
                 "--start-ms, --end-ms  the crop marks in whole milliseconds (default 0 and the song's length)\n"
                 "--adjust              changes for channel CH (1 to 16), any of: octave=O (whole octaves),\n"
                 "                      velocity=V (added to note velocities), volume=W (added to channel\n"
-                "                      volume, and set after each program change), patch=P (program 0 to 127\n"
-                "                      for every program change of the channel; -1 keeps them)\n"
+                "                      volume, and set after each program change), patch=P (program 0 to\n"
+                "                      127: replaces every program change of the channel when P differs\n"
+                "                      from the program the file selects there, its last program change;\n"
+                "                      when P is that program, or -1, the program changes are copied as read)\n"
                 "Channels not given are copied unchanged. OUT is written whole or not at all.",
                 runModify},
     };

@@ -121,12 +121,14 @@ Result<UpdateOutcome> updateRingTones(RingToneDatabase& database, const fs::path
     if (auto prepared = writer->prepare(); !prepared)
         return Error{notWritten + prepared.error()};
 
-    // The backup generation: a copy, so the current database never leaves its path.
+    // The backup generation: a second name for the current database file, made before the
+    // new file is renamed over the database path, so that path always holds a whole
+    // database and the backup costs no copy.
     const std::string noBackup = "The backup could not be made, so the ring tone database was not written: ";
     std::optional<Bytes> droppedBackup;
     if (FileExists(databasePath)) {
-        if (auto copied = copyFileAtomic(databasePath, backupPath); !copied)
-            return Error{noBackup + copied.error()};
+        if (auto linked = linkOrCopyFile(databasePath, backupPath); !linked)
+            return Error{noBackup + linked.error()};
     } else if (FileExists(backupPath)) {
         // Without a database the old backup is dropped, but its bytes are kept until the
         // new database is in place, so that a failure there does not lose them too.

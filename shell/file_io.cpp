@@ -48,6 +48,7 @@ const char* fileOpName(FileOp op)
     case FileOp::Rename: return "rename";
     case FileOp::Remove: return "remove";
     case FileOp::Copy: return "copy";
+    case FileOp::Link: return "link";
     }
     return "?";
 }
@@ -319,6 +320,35 @@ Result<void> copyFileAtomic(const fs::path& from, const fs::path& to)
     if (!bytes)
         return Error{bytes.error()};
     return writeFileAtomic(to, *bytes);
+}
+
+Result<void> linkOrCopyFile(const fs::path& from, const fs::path& to)
+{
+    const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+    fs::path temporary;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
+        temporary = folder / ("." + to.filename().string() + ".tmp-" + randomSuffix());
+        error = injectedFault(FileOp::Link, temporary);
+        if (error == 0 && ::link(from.c_str(), temporary.c_str()) != 0)
+            error = errno;
+    }
+    switch (error) {
+    case 0: break;
+    // The file system has no hard links, or none more for this file: a copy does.
+    case EPERM:
+    case EXDEV:
+    case EMLINK:
+    case ENOSYS:
+    case EOPNOTSUPP: return copyFileAtomic(from, to);
+    default:
+        return Error{"Cannot link \"" + from.string() + "\" as \"" + to.string() + "\": " + systemMessage(error)};
+    }
+    if (auto renamed = renameFile(temporary, to); !renamed) {
+        ::unlink(temporary.c_str());
+        return renamed;
+    }
+    return {};
 }
 
 }  // namespace chwr

@@ -12,7 +12,7 @@ namespace chwr {
 
 // Every file operation that can replace or create a user's file goes through here,
 // so that tests can make any single step fail.
-enum class FileOp { OpenRead, Read, OpenWrite, Write, Sync, Close, Rename, Remove, Copy };
+enum class FileOp { OpenRead, Read, OpenWrite, Write, Sync, Close, Rename, Remove, Copy, Link };
 
 const char* fileOpName(FileOp op);
 
@@ -94,6 +94,11 @@ Result<void> renameFile(const std::filesystem::path& from, const std::filesystem
 Result<void> removeFile(const std::filesystem::path& path);
 // Copies a file's bytes to a new file written atomically (the copy is flushed).
 Result<void> copyFileAtomic(const std::filesystem::path& from, const std::filesystem::path& to);
+// Makes `to` the file `from` is now, at no copy: a hard link made under a temporary
+// name and renamed over `to`, so an old `to` is replaced whole or not at all. Where the
+// file system keeps no links (FAT, some network shares) it copies instead. Once `from`
+// is replaced by a rename, `to` keeps the old file's bytes.
+Result<void> linkOrCopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // "the system's own words" for an errno value, such as "No space left on device".
 std::string systemMessage(int error);

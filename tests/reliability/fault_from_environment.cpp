@@ -35,7 +35,7 @@ struct FaultFromEnvironment {
                 ++seen;
                 const bool changing = op == chwr::FileOp::OpenWrite || op == chwr::FileOp::Write ||
                                       op == chwr::FileOp::Rename || op == chwr::FileOp::Remove ||
-                                      op == chwr::FileOp::Copy;
+                                      op == chwr::FileOp::Copy || op == chwr::FileOp::Link;
                 if (seen != step && !(changes && changing))
                     return 0;
                 std::fprintf(stderr, "injected: %s %s\n", chwr::fileOpName(op), path.c_str());

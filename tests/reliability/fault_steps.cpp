@@ -54,7 +54,7 @@ KindFault::~KindFault()
 
 std::set<FileOp> changingOperations()
 {
-    return {FileOp::OpenWrite, FileOp::Write, FileOp::Rename, FileOp::Remove, FileOp::Copy};
+    return {FileOp::OpenWrite, FileOp::Write, FileOp::Rename, FileOp::Remove, FileOp::Copy, FileOp::Link};
 }
 
 std::vector<std::string> temporaryFilesIn(const fs::path& folder)
