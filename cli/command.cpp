@@ -1,85 +1,202 @@
 #include "cli/command.h"
 
+#include "shell/file_io.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
 namespace chwr::cli {
 
-const std::vector<std::string>* ParsedArgs::values(const std::string& option) const
+struct CommandArgs::Parser {
+    CLI::App app;
+};
+
+CommandArgs::CommandArgs(const Command& command, std::vector<std::string> args)
+    : m_command(command), m_given(std::move(args)), m_parser(std::make_unique<Parser>())
 {
-    auto it = options.find(option);
-    return it == options.end() ? nullptr : &it->second;
+    CLI::App& app = m_parser->app;
+    app.name("chwr " + command.name);
+    app.set_help_flag("-h,--help");
+    // Positional arguments in any number and anywhere; the command counts them.
+    app.add_option("arguments", m_positional);
+    app.positionals_at_end(false);
 }
 
-bool parseArgs(const std::vector<std::string>& args, const std::set<std::string>& valueOptions,
-               const std::set<std::string>& flags, ParsedArgs& parsed, std::string& error)
+CommandArgs::~CommandArgs() = default;
+
+void CommandArgs::flag(const std::string& name, bool& set)
 {
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg.rfind("--", 0) != 0) {
-            if (arg == "--") {
-                optionsEnded = true;
-                continue;
-            }
-            parsed.positional.push_back(arg);
-            continue;
+    m_parser->app.add_flag(name, set);
+}
+
+void CommandArgs::option(const std::string& name, const std::string& valueName,
+                         std::vector<std::string>& values)
+{
+    // One value each time the option is given; given again, it adds one more.
+    m_parser->app.add_option(name, values)
+        ->type_name(valueName)
+        ->allow_extra_args(false)
+        ->expected(1)
+        ->take_all();
+}
+
+std::optional<int> CommandArgs::parse(Streams io)
+{
+    CLI::App& app = m_parser->app;
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(m_given.rbegin(), m_given.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        io.out << "Usage: chwr " << m_command.synopsis << "\n" << m_command.summary << "\n";
+        if (!m_command.help.empty())
+            io.out << "\n" << m_command.help << "\n";
+        return kExitOk;
+    } catch (const CLI::ExtrasError&) {
+        const std::vector<std::string> extra = app.remaining();
+        return usageError(io, "unknown option " + (extra.empty() ? std::string() : extra.front()));
+    } catch (const CLI::ArgumentMismatch& error) {
+        // A value option at the end of the arguments, or a flag given a value.
+        std::string problem = error.what();
+        for (const std::string& arg : m_given) {
+            if (arg == "--")
+                break;
+            if (const CLI::Option* option = app.get_option_no_throw(arg);
+                option && option->get_expected_min() > 0)
+                problem = "option " + arg + " needs a value";
         }
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        if (auto eq = arg.find('='); eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        if (valueOptions.count(name)) {
-            if (!inlineValue) {
-                if (i + 1 >= args.size()) {
-                    error = "option " + name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            parsed.options[name].push_back(value);
-        } else if (flags.count(name) && !inlineValue) {
-            parsed.flags.insert(name);
-        } else {
-            error = "unknown option " + name;
-            return false;
-        }
+        return usageError(io, problem);
+    } catch (const CLI::ParseError& error) {
+        return usageError(io, error.what());
     }
-    return true;
+    return std::nullopt;
 }
 
-int usageError(Streams io, const std::string& command, const std::string& synopsis, const std::string& problem)
+int CommandArgs::usageError(Streams io, const std::string& problem) const
 {
-    io.err << "chwr " << command << ": " << problem << "\nUsage: chwr " << synopsis << "\n";
+    io.err << "chwr " << m_command.name << ": " << problem << "\nUsage: chwr " << m_command.synopsis << "\n";
     return kExitUsage;
 }
 
 int failure(Streams io, const std::string& message, const std::string& command)
 {
     io.err << "chwr" << (command.empty() ? "" : " " + command) << ": " << message << "\n";
+    if (io.json)
+        printJson(io.out, Json{{"error", message}});
     return kExitFailed;
+}
+
+Result<Bytes> readInput(const std::string& file)
+{
+    if (!isStandardStream(file))
+        return readFileBytes(file);
+    Bytes bytes;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Error{"Cannot read standard input: " + systemMessage(errno)};
+        if (got == 0)
+            return bytes;
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+}
+
+Result<void> writeStandardOutput(Streams io, ByteView bytes)
+{
+    if (!io.out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size())) ||
+        !io.out.flush())
+        return Error{"Cannot write to standard output."};
+    return {};
 }
 
 namespace {
 
+// A string as nlohmann writes it (invalid UTF-8 replaced), its short escapes (\t, \n...)
+// spelt \u00XX as chwr always wrote them.
+void printJsonString(std::ostream& out, const Json& text)
+{
+    const std::string dumped = text.dump(-1, ' ', false, Json::error_handler_t::replace);
+    for (std::size_t i = 0; i < dumped.size(); ++i) {
+        const char c = dumped[i];
+        if (c != '\\' || i + 1 >= dumped.size()) {
+            out << c;
+            continue;
+        }
+        const char next = dumped[++i];
+        const char* spelt = next == 'b'   ? "\\u0008"
+                            : next == 't' ? "\\u0009"
+                            : next == 'n' ? "\\u000a"
+                            : next == 'f' ? "\\u000c"
+                            : next == 'r' ? "\\u000d"
+                                          : nullptr;
+        if (spelt)
+            out << spelt;
+        else
+            out << c << next;
+    }
+}
+
+void printJsonValue(std::ostream& out, const Json& value)
+{
+    if (value.is_object()) {
+        out << "{";
+        const char* separator = "";
+        for (const auto& [key, item] : value.items()) {
+            out << separator;
+            printJsonString(out, key);
+            out << ": ";
+            printJsonValue(out, item);
+            separator = ", ";
+        }
+        out << "}";
+    } else if (value.is_array()) {
+        out << "[";
+        const char* separator = "";
+        for (const Json& item : value) {
+            out << separator;
+            printJsonValue(out, item);
+            separator = ", ";
+        }
+        out << "]";
+    } else if (value.is_string()) {
+        printJsonString(out, value);
+    } else {
+        out << value.dump();
+    }
+}
+
 void printUsage(std::ostream& out, const std::vector<Command>& commands)
 {
     out << "Usage: chwr COMMAND [ARGS...]\n"
+           "       chwr --help | --version\n"
            "Manages the MIDI ring tones of a Palm smartphone's ring tone database and edits\n"
            "Standard MIDI Files. Ring tones are counted from 1.\n\n"
            "Commands:\n";
     for (const Command& command : commands)
         out << "  " << command.synopsis << "\n      " << command.summary << "\n";
-    out << "\nchwr COMMAND --help shows more about a command.\n"
+    out << "\nchwr COMMAND --help shows more about a command. --json makes a command print one\n"
+           "JSON object; \"-\" as a MIDI file of info or modify, or as the output of export, is\n"
+           "standard input or output. man chwr tells the whole.\n"
            "Exit status: 0 done, 1 refused or failed, 2 bad usage.\n";
 }
 
-}  // namespace
+} // namespace
+
+void printJson(std::ostream& out, const Json& value)
+{
+    printJsonValue(out, value);
+    out << "\n";
+}
 
 int runCommandLine(const std::vector<Command>& commands, const std::vector<std::string>& args)
 {
@@ -91,24 +208,18 @@ int runCommandLine(const std::vector<Command>& commands, const std::vector<std::
         printUsage(std::cout, commands);
         return kExitOk;
     }
+    if (args[0] == "--version" || args[0] == "-V") {
+        std::cout << "chwr " << CHWR_VERSION << "\n";
+        return kExitOk;
+    }
     for (const Command& command : commands) {
         if (command.name != args[0])
             continue;
-        std::vector<std::string> rest(args.begin() + 1, args.end());
-        for (const std::string& arg : rest) {
-            if (arg == "--help" || arg == "-h") {
-                std::cout << "Usage: chwr " << command.synopsis << "\n" << command.summary << "\n";
-                if (!command.help.empty())
-                    std::cout << "\n" << command.help << "\n";
-                return kExitOk;
-            }
-            if (arg == "--")
-                break;
-        }
-        return command.run(rest, Streams{std::cout, std::cerr});
+        CommandArgs commandArgs(command, std::vector<std::string>(args.begin() + 1, args.end()));
+        return command.run(commandArgs, Streams{std::cout, std::cerr});
     }
     std::cerr << "chwr: unknown command \"" << args[0] << "\" (chwr --help lists the commands)\n";
     return kExitUsage;
 }
 
-}  // namespace chwr::cli
+} // namespace chwr::cli

@@ -5,7 +5,9 @@
 #include "midi_edit/midi_reader.h"
 #include "midi_edit/midi_rewriter.h"
 #include "shell/file_io.h"
+#include "shell/file_patch.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <optional>
@@ -21,8 +23,7 @@ namespace fs = std::filesystem;
 constexpr int kFirstChannel = 1;
 
 // A whole number written in decimal, the whole text and nothing else.
-template <typename Number>
-std::optional<Number> wholeNumber(std::string_view text)
+template <typename Number> std::optional<Number> wholeNumber(std::string_view text)
 {
     Number value{};
     const char* end = text.data() + text.size();
@@ -46,31 +47,38 @@ std::string oneLine(const std::string& message)
     return line;
 }
 
-int runInfo(const std::vector<std::string>& args, Streams io)
+int runInfo(CommandArgs& args, Streams io)
 {
-    const std::string synopsis = "info FILE.mid [--json]";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {}, {"--json"}, parsed, error))
-        return usageError(io, "info", synopsis, error);
-    if (parsed.positional.size() != 1)
-        return usageError(io, "info", synopsis, "expected one MIDI file");
+    bool json = false;
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 1)
+        return args.usageError(io, "expected one MIDI file");
+    io.json = json;
 
-    Result<MidiFileSummary> summary = readMidiFile(fs::path(parsed.positional[0]));
+    const std::string& file = args.positional()[0];
+    Result<Bytes> bytes = readInput(file);
+    if (!bytes)
+        return failure(io, bytes.error(), "info");
+    Result<MidiFileSummary> summary = readMidiFile(*bytes);
     if (!summary)
         return failure(io, summary.error(), "info");
     const MidiFileSummary& s = *summary;
-    if (parsed.has("--json")) {
-        io.out << "{\"format\": " << s.format << ", \"tracks\": " << s.trackCount << ", \"division\": " << s.division
-               << ", \"tempo\": " << static_cast<long long>(s.MicrosPerQuarter) << ", \"length_ticks\": "
-               << s.lengthTicks << ", \"length_ms\": " << s.lengthMilliseconds << ", \"programs\": {";
+    if (json) {
+        Json programs = Json::object();
         for (int channel = kFirstChannel; channel <= smf::kChannelCount; ++channel)
-            io.out << (channel > kFirstChannel ? ", " : "") << "\"" << channel
-                   << "\": " << s.programs[static_cast<std::size_t>(channel - kFirstChannel)];
-        io.out << "}}\n";
+            programs[std::to_string(channel)] = s.programs[static_cast<std::size_t>(channel - kFirstChannel)];
+        printJson(io.out, Json{{"format", s.format},
+                               {"tracks", s.trackCount},
+                               {"division", s.division},
+                               {"tempo", static_cast<long long>(s.MicrosPerQuarter)},
+                               {"length_ticks", s.lengthTicks},
+                               {"length_ms", s.lengthMilliseconds},
+                               {"programs", std::move(programs)}});
         return kExitOk;
     }
-    io.out << "File: " << parsed.positional[0] << "\n"
+    io.out << "File: " << file << "\n"
            << "Size: " << s.fileSize << " bytes\n"
            << "Format: " << s.format << "\n"
            << "Tracks: " << s.trackCount << "\n"
@@ -87,7 +95,8 @@ int runInfo(const std::vector<std::string>& args, Streams io)
             io.out << program << "\n";
     }
     if (s.stoppedEarly)
-        io.out << "Note: the walk stopped after " << s.tracksRead << " complete track(s); the rest of the file "
+        io.out << "Note: the walk stopped after " << s.tracksRead
+               << " complete track(s); the rest of the file "
                << "is truncated or malformed.\n";
     return kExitOk;
 }
@@ -133,52 +142,59 @@ std::optional<AdjustOption> parseAdjust(const std::string& text, std::string& pr
     return option;
 }
 
-int runModify(const std::vector<std::string>& args, Streams io)
+int runModify(CommandArgs& args, Streams io)
 {
-    const std::string synopsis =
-        "modify IN.mid OUT.mid [--start-ms S] [--end-ms E] [--adjust CH:octave=O,velocity=V,volume=W,patch=P]...";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {"--start-ms", "--end-ms", "--adjust"}, {}, parsed, error))
-        return usageError(io, "modify", synopsis, error);
-    if (parsed.positional.size() != 2)
-        return usageError(io, "modify", synopsis, "expected an input and an output MIDI file");
+    bool json = false;
+    std::vector<std::string> startValues;
+    std::vector<std::string> endValues;
+    std::vector<std::string> adjustValues;
+    args.option("--start-ms", "S", startValues);
+    args.option("--end-ms", "E", endValues);
+    args.option("--adjust", "CH:octave=O,velocity=V,volume=W,patch=P", adjustValues);
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 2)
+        return args.usageError(io, "expected an input and an output MIDI file");
+    const std::string& input = args.positional()[0];
+    const std::string& output = args.positional()[1];
+    const bool toStandardOutput = isStandardStream(output);
+    if (json && toStandardOutput)
+        return args.usageError(io, "--json and the MIDI data cannot both go to standard output");
 
-    auto markOption = [&](const char* name, std::optional<long long>& mark) {
-        const std::vector<std::string>* values = parsed.values(name);
-        if (!values)
+    std::string error;
+    auto markOption = [&](const char* name, const std::vector<std::string>& values,
+                          std::optional<long long>& mark) {
+        if (values.empty())
             return true;
-        if (values->size() > 1) {
+        if (values.size() > 1) {
             error = std::string(name) + " is given more than once";
             return false;
         }
-        mark = wholeNumber<long long>(values->front());
+        mark = wholeNumber<long long>(values.front());
         if (!mark)
-            error = std::string(name) + " takes whole milliseconds, not \"" + values->front() + "\"";
+            error = std::string(name) + " takes whole milliseconds, not \"" + values.front() + "\"";
         return mark.has_value();
     };
     std::optional<long long> startMs;
     std::optional<long long> endMs;
-    if (!markOption("--start-ms", startMs) || !markOption("--end-ms", endMs))
-        return usageError(io, "modify", synopsis, error);
+    if (!markOption("--start-ms", startValues, startMs) || !markOption("--end-ms", endValues, endMs))
+        return args.usageError(io, error);
 
     std::vector<AdjustOption> adjusts;
-    if (const std::vector<std::string>* values = parsed.values("--adjust")) {
-        for (const std::string& text : *values) {
-            std::optional<AdjustOption> option = parseAdjust(text, error);
-            if (!option)
-                return usageError(io, "modify", synopsis, error);
-            for (const AdjustOption& earlier : adjusts)
-                if (earlier.channel == option->channel)
-                    return usageError(io, "modify", synopsis,
-                                      "channel " + std::to_string(option->channel) + " is adjusted twice");
-            adjusts.push_back(*option);
-        }
+    for (const std::string& text : adjustValues) {
+        std::optional<AdjustOption> option = parseAdjust(text, error);
+        if (!option)
+            return args.usageError(io, error);
+        for (const AdjustOption& earlier : adjusts)
+            if (earlier.channel == option->channel)
+                return args.usageError(io,
+                                       "channel " + std::to_string(option->channel) + " is adjusted twice");
+        adjusts.push_back(*option);
     }
+    io.json = json;
 
-    const fs::path input = parsed.positional[0];
-    const fs::path output = parsed.positional[1];
-    Result<Bytes> source = readFileBytes(input);
+    Result<Bytes> source = readInput(input);
     if (!source)
         return failure(io, source.error(), "modify");
     Result<MidiFileSummary> summary = readMidiFile(*source);
@@ -209,36 +225,64 @@ int runModify(const std::vector<std::string>& args, Streams io)
     if (auto checked = CheckMarks(settings.marks, summary->lengthMilliseconds); !checked)
         return failure(io, checked.error(), "modify");
 
-    // OUT appears whole or not at all: the bytes go to a temporary file beside it.
+    // OUT appears whole or not at all: the bytes go to a temporary file beside it, or for
+    // standard output into memory, written once the rewrite is done.
     std::optional<AtomicFileWriter> writer;
+    Bytes kept;
     std::size_t written = 0;
     auto sink = [&](ByteView bytes) -> Result<void> {
+        written += bytes.size();
+        if (toStandardOutput) {
+            kept.insert(kept.end(), bytes.begin(), bytes.end());
+            return {};
+        }
         if (!writer) {
             Result<AtomicFileWriter> created = AtomicFileWriter::create(output);
             if (!created)
                 return Error{created.error()};
             writer.emplace(std::move(created).value());
         }
-        written += bytes.size();
         return writer->write(bytes);
     };
-    Result<RewriteResult> result = rewriteMidi(*source, *summary, settings, sink);
+    // The header's track count is set right before the result is moved into place.
+    auto patchHeader = [&](ByteView header) -> Result<void> {
+        if (toStandardOutput && kept.size() >= header.size()) {
+            std::copy(header.begin(), header.end(), kept.begin());
+            return {};
+        }
+        if (!writer)
+            return Error{"The header of \"" + output + "\" was not written"};
+        return overwriteFileBytes(writer->temporaryPath(), 0, header);
+    };
+    Result<RewriteResult> result = rewriteMidi(*source, *summary, settings, sink, {}, patchHeader);
     if (!result)
         return failure(io, result.error(), "modify");
-    if (auto committed = writer->commit(); !committed)
+    if (toStandardOutput) {
+        if (auto sent = writeStandardOutput(io, kept); !sent)
+            return failure(io, sent.error(), "modify");
+    } else if (auto committed = writer->commit(); !committed) {
         return failure(io, committed.error(), "modify");
+    }
 
     for (const std::string& notice : result->notices)
         io.err << "chwr modify: " << oneLine(notice) << "\n";
     if (result->sourceEndedEarly)
         io.err << "chwr modify: the source ends before its last track; " << result->tracksWritten << " of "
                << result->trackCount << " track(s) were written\n";
-    io.out << "Wrote " << output.string() << " (" << written << " bytes, " << result->tracksWritten
-           << " track(s))\n";
+    if (json) {
+        printJson(io.out, Json{{"file", output},
+                               {"size", written},
+                               {"tracks", result->tracksWritten},
+                               {"start_ms", static_cast<long long>(settings.marks.startMs)},
+                               {"end_ms", static_cast<long long>(settings.marks.endMs)}});
+    } else if (!toStandardOutput) {
+        io.out << "Wrote " << output << " (" << written << " bytes, " << result->tracksWritten
+               << " track(s))\n";
+    }
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<Command> midiCommands()
 {
@@ -247,21 +291,29 @@ std::vector<Command> midiCommands()
                 "Shows a MIDI file's format, tracks, division, tempo, length and each channel's program.",
                 "The tempo is the last Set Tempo of the file (500000 microseconds per quarter note when\n"
                 "there is none); a program of -1 (none) means the file selects no program on that\n"
-                "channel. --json prints one JSON object.",
+                "channel. FILE.mid \"-\" reads standard input. --json prints one JSON object:\n"
+                "  {\"format\": 1, \"tracks\": T, \"division\": D, \"tempo\": US, \"length_ticks\": N,\n"
+                "   \"length_ms\": MS, \"programs\": {\"1\": P, ..., \"16\": P}}",
                 runInfo},
-        Command{"modify",
-                "modify IN.mid OUT.mid [--start-ms S] [--end-ms E] [--adjust CH:octave=O,velocity=V,volume=W,patch=P]...",
-                "Rewrites a MIDI file with per-channel changes and a crop, as \"Apply\" does.",
-                "--start-ms, --end-ms  the crop marks in whole milliseconds (default 0 and the song's length)\n"
-                "--adjust              changes for channel CH (1 to 16), any of: octave=O (whole octaves),\n"
-                "                      velocity=V (added to note velocities), volume=W (added to channel\n"
-                "                      volume, and set after each program change), patch=P (program 0 to\n"
-                "                      127: replaces every program change of the channel when P differs\n"
-                "                      from the program the file selects there, its last program change;\n"
-                "                      when P is that program, or -1, the program changes are copied as read)\n"
-                "Channels not given are copied unchanged. OUT is written whole or not at all.",
-                runModify},
+        Command{
+            "modify",
+            "modify IN.mid OUT.mid [--start-ms S] [--end-ms E] [--adjust "
+            "CH:octave=O,velocity=V,volume=W,patch=P]... [--json]",
+            "Rewrites a MIDI file with per-channel changes and a crop, as \"Apply\" does.",
+            "--start-ms, --end-ms  the crop marks in whole milliseconds (default 0 and the song's length)\n"
+            "--adjust              changes for channel CH (1 to 16), any of: octave=O (whole octaves),\n"
+            "                      velocity=V (added to note velocities), volume=W (added to channel\n"
+            "                      volume, and set after each program change), patch=P (program 0 to\n"
+            "                      127: replaces every program change of the channel when P differs\n"
+            "                      from the program the file selects there, its last program change;\n"
+            "                      when P is that program, or -1, the program changes are copied as read)\n"
+            "--json                prints {\"file\": OUT.mid, \"size\": BYTES, \"tracks\": T, \"start_ms\": "
+            "S,\n"
+            "                      \"end_ms\": E}\n"
+            "Channels not given are copied unchanged. OUT is written whole or not at all. IN.mid \"-\"\n"
+            "reads standard input; OUT.mid \"-\" writes standard output once the whole file is made.",
+            runModify},
     };
 }
 
-}  // namespace chwr::cli
+} // namespace chwr::cli

@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kPlaySynopsis = playerCommandTexts()[0].synopsis;
-const char* const kRenderSynopsis = playerCommandTexts()[1].synopsis;
-
-constexpr const char* kSoundFontOption = "--soundfont";
-constexpr const char* kSilentFlag = "--silent";
 // How often the readout changes: on a terminal in place, otherwise one line each time.
 constexpr int kTerminalReadoutMs = 100;
 constexpr int kLineReadoutMs = 1000;
@@ -70,22 +65,22 @@ std::string readout(std::int64_t milliseconds)
     return text;
 }
 
-int runPlay(const std::vector<std::string>& args, Streams io)
+int runPlay(CommandArgs& args, Streams io)
 {
-    ParsedArgs parsed;
-    std::string problem;
-    if (!parseArgs(args, {kSoundFontOption}, {kSilentFlag}, parsed, problem))
-        return usageError(io, "play", kPlaySynopsis, problem);
-    if (parsed.positional.size() != 1)
-        return usageError(io, "play", kPlaySynopsis, "give one MIDI file");
+    PlayerArgs parsed;
+    declarePlayerOptions(args, parsed);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 1)
+        return args.usageError(io, "give one MIDI file");
 
     FluidSynthPlayerOptions options;
-    if (const auto* fonts = parsed.values(kSoundFontOption))
-        options.soundFonts.named = fonts->back();
-    if (parsed.has(kSilentFlag))
+    if (!parsed.soundFonts.empty())
+        options.soundFonts.named = parsed.soundFonts.back();
+    if (parsed.silent)
         options.audio = AudioOutput::Silent;
     FluidSynthPlayer player(std::move(options));
-    const fs::path file = parsed.positional.front();
+    const fs::path file = args.positional().front();
     player.setDeviceType("Sequencer");
     player.setFileName(file);
     if (auto opened = player.command("Open"); !opened)
@@ -103,9 +98,9 @@ int runPlay(const std::vector<std::string>& args, Streams io)
     if (auto played = player.command("Play"); !played)
         return failure(io, played.error());
     io.out << "Playing " << file.string() << " (" << total << ") "
-           << (player.audible()          ? "through the audio output"
-               : parsed.has(kSilentFlag) ? "silently"
-                                         : "silently (no audio output)")
+           << (player.audible() ? "through the audio output"
+               : parsed.silent  ? "silently"
+                                : "silently (no audio output)")
            << ", SoundFont " << player.soundFont().string() << ". Ctrl-C stops.\n"
            << std::flush;
     while (player.isPlaying() && !g_interrupted) {
@@ -121,26 +116,36 @@ int runPlay(const std::vector<std::string>& args, Streams io)
     return kExitOk;
 }
 
-int runRender(const std::vector<std::string>& args, Streams io)
+int runRender(CommandArgs& args, Streams io)
 {
-    ParsedArgs parsed;
-    std::string problem;
-    if (!parseArgs(args, {kSoundFontOption}, {}, parsed, problem))
-        return usageError(io, "render", kRenderSynopsis, problem);
-    if (parsed.positional.size() != 2)
-        return usageError(io, "render", kRenderSynopsis, "give the MIDI file and the WAV file to write");
+    PlayerArgs parsed;
+    declarePlayerOptions(args, parsed);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 2)
+        return args.usageError(io, "give the MIDI file and the WAV file to write");
+    io.json = parsed.json;
 
     SoundFontSearch search = systemSoundFontSearch();
-    if (const auto* fonts = parsed.values(kSoundFontOption))
-        search.named = fonts->back();
+    if (!parsed.soundFonts.empty())
+        search.named = parsed.soundFonts.back();
     auto soundFont = findSoundFont(search);
     if (!soundFont)
         return failure(io, soundFont.error());
-    const fs::path midi = parsed.positional[0];
-    const fs::path wav = parsed.positional[1];
+    const fs::path midi = args.positional()[0];
+    const fs::path wav = args.positional()[1];
     auto rendered = renderMidiToWav(midi, wav, *soundFont);
     if (!rendered)
         return failure(io, rendered.error());
+    if (parsed.json) {
+        printJson(io.out, Json{{"source", midi.string()},
+                               {"length_ms", rendered->songMilliseconds},
+                               {"file", wav.string()},
+                               {"soundfont", soundFont->string()},
+                               {"frames", rendered->frames},
+                               {"sample_rate", rendered->sampleRate}});
+        return kExitOk;
+    }
     io.out << "Rendered " << midi.string() << " (" << readout(rendered->songMilliseconds) << ") to "
            << wav.string() << " with " << soundFont->string() << ": " << rendered->frames << " frames at "
            << rendered->sampleRate << " Hz.\n";

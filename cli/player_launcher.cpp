@@ -45,23 +45,30 @@ int runInPlayer(const std::string& command, const std::vector<std::string>& args
     io.out.flush();
     io.err.flush();
     ::execv(program.c_str(), argv.data());
-    return failure(io, "The player program " + program.string() + " cannot be started: " + std::strerror(errno),
+    return failure(io,
+                   "The player program " + program.string() + " cannot be started: " + std::strerror(errno),
                    command);
 }
 
-}  // namespace
+} // namespace
 
 std::vector<Command> playerCommands()
 {
     std::vector<Command> commands;
     for (const PlayerCommandText& text : playerCommandTexts()) {
         std::string name = text.name;
-        commands.push_back({text.name, text.synopsis, text.summary, text.help,
-                            [name](const std::vector<std::string>& args, Streams io) {
-                                return runInPlayer(name, args, io);
-                            }});
+        // The options are read here as the player reads them, so --help and bad usage
+        // are answered without starting it.
+        commands.push_back(
+            {text.name, text.synopsis, text.summary, text.help, [name](CommandArgs& args, Streams io) {
+                 PlayerArgs options;
+                 declarePlayerOptions(args, options);
+                 if (std::optional<int> done = args.parse(io))
+                     return *done;
+                 return runInPlayer(name, args.given(), io);
+             }});
     }
     return commands;
 }
 
-}  // namespace chwr::cli
+} // namespace chwr::cli

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 
 namespace chwr::cli {
 
@@ -57,194 +58,244 @@ std::string nameForLine(const RingToneRecord& tone)
     return name;
 }
 
-std::string jsonString(const std::string& text)
+// The ring tones as list --json prints them; `asWritten` gives the header that a write of
+// the database in memory gives the file (its ring tones counted, the modnumber one more).
+Json databaseJson(const RingToneDatabase& database, bool asWritten = false)
 {
-    std::string quoted = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            static constexpr char hex[] = "0123456789abcdef";
-            quoted += "\\u00";
-            quoted += hex[byte >> 4];
-            quoted += hex[byte & 0xF];
-        } else {
-            quoted += c;
-        }
+    Json tones = Json::array();
+    for (std::size_t i = 0; i < database.ringTones().size(); ++i) {
+        const RingToneRecord& tone = database.ringTones()[i];
+        tones.push_back({{"index", i + 1},
+                         {"name", windows1252ToUtf8(tone.name)},
+                         {"size", tone.size},
+                         {"added", tone.carriesAddedMark()}});
     }
-    return quoted + "\"";
+    const PdbHeader& header = database.header();
+    return {{"records", asWritten ? database.ringTones().size() : std::size_t{header.recordCount()}},
+            {"modnumber", static_cast<std::uint32_t>(header.modificationNumber() + (asWritten ? 1U : 0U))},
+            {"ringtones", std::move(tones)}};
 }
 
-// Writes the database with its backup beside it and hands it to the install tool
-// unless the user said --no-install. Exit status of the command.
-int writeAndInstall(Streams io, RingToneDatabase& database, const fs::path& path, bool install,
-                    const std::vector<std::string>& linesOnSuccess)
+// The database read under its write lock, which the write that follows lets go: another
+// chwr writing the same database waits, so neither loses the other's ring tones.
+struct LockedDatabase {
+    RingToneDatabase database;
+    UpdateGuard guard;
+};
+
+std::optional<LockedDatabase> lockAndRead(Streams io, const fs::path& path, int& exitCode)
+{
+    Result<FolderLock> lock = lockRingToneDatabase(path);
+    if (!lock) {
+        exitCode = failure(io, lock.error());
+        return std::nullopt;
+    }
+    LoadedFileIdentity loaded;
+    Result<RingToneDatabase> database = readRingToneDatabase(path, &loaded);
+    if (!database) {
+        exitCode = failure(io, database.error());
+        return std::nullopt;
+    }
+    return LockedDatabase{std::move(database).value(), UpdateGuard{loaded, std::move(lock).value()}};
+}
+
+// Writes the database with its backup beside it (beside the file a link points to) and
+// hands it to the install tool unless the user said --no-install. With --json, `report`
+// gets "install" (null without a hand-off) and is printed; else linesOnSuccess are.
+// Exit status of the command.
+int writeAndInstall(Streams io, LockedDatabase& locked, const fs::path& path, bool install,
+                    const std::vector<std::string>& linesOnSuccess, Json report = {})
 {
     std::unique_ptr<InstallHandoff> handoff = install ? makeSystemInstallHandoff() : nullptr;
-    Result<UpdateOutcome> outcome = updateRingTones(database, path, backupBeside(path), handoff.get());
+    // A database given through a link keeps its backup beside the file it points to.
+    std::error_code error;
+    Result<fs::path> target = resolveWriteTarget(path);
+    const fs::path backup = backupBeside(fs::is_symlink(path, error) && target ? *target : path);
+    Result<UpdateOutcome> outcome =
+        updateRingTones(locked.database, path, backup, handoff.get(), std::move(locked.guard));
     if (!outcome)
         return failure(io, outcome.error());
+    if (handoff && !outcome->handedOff) {
+        io.err << "chwr: the database was written, but not handed to the install tool: "
+               << outcome->installMessage << "\n";
+    }
+    if (io.json) {
+        report["install"] =
+            handoff ? Json{{"handed_off", outcome->handedOff}, {"message", outcome->installMessage}} : Json();
+        printJson(io.out, report);
+        return kExitOk;
+    }
     for (const std::string& line : linesOnSuccess)
         io.out << line << "\n";
-    if (handoff) {
-        if (outcome->handedOff) {
-            io.out << outcome->installMessage << "\n" << kHotSyncNotice << "\n";
-        } else {
-            io.err << "chwr: the database was written, but not handed to the install tool: "
-                   << outcome->installMessage << "\n";
-        }
-    }
+    if (handoff && outcome->handedOff)
+        io.out << outcome->installMessage << "\n" << kHotSyncNotice << "\n";
     return kExitOk;
 }
 
-int runList(const std::vector<std::string>& args, Streams io)
+int runList(CommandArgs& args, Streams io)
 {
-    const std::string synopsis = "list DB [--json]";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {}, {"--json"}, parsed, error))
-        return usageError(io, "list", synopsis, error);
-    if (parsed.positional.size() != 1)
-        return usageError(io, "list", synopsis, "expects one database");
-    Result<RingToneDatabase> database = readRingToneDatabase(parsed.positional[0]);
+    bool json = false;
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 1)
+        return args.usageError(io, "expects one database");
+    io.json = json;
+    Result<RingToneDatabase> database = readRingToneDatabase(args.positional()[0]);
     if (!database)
         return failure(io, database.error());
 
+    if (json) {
+        printJson(io.out, databaseJson(*database));
+        return kExitOk;
+    }
     const auto& tones = database->ringTones();
     std::ostringstream out;
-    if (parsed.has("--json")) {
-        out << "{\"records\": " << database->header().recordCount()
-            << ", \"modnumber\": " << database->header().modificationNumber() << ", \"ringtones\": [";
-        for (std::size_t i = 0; i < tones.size(); ++i) {
-            out << (i ? ", " : "") << "{\"index\": " << i + 1
-                << ", \"name\": " << jsonString(windows1252ToUtf8(tones[i].name))
-                << ", \"size\": " << tones[i].size
-                << ", \"added\": " << (tones[i].carriesAddedMark() ? "true" : "false") << "}";
-        }
-        out << "]}\n";
-    } else {
-        for (std::size_t i = 0; i < tones.size(); ++i) {
-            out << i + 1 << "\t" << nameForLine(tones[i]) << "\t" << tones[i].size << "\t"
-                << (tones[i].carriesAddedMark() ? "x" : "") << "\n";
-        }
+    for (std::size_t i = 0; i < tones.size(); ++i) {
+        out << i + 1 << "\t" << nameForLine(tones[i]) << "\t" << tones[i].size << "\t"
+            << (tones[i].carriesAddedMark() ? "x" : "") << "\n";
     }
     io.out << out.str();
     return kExitOk;
 }
 
-int runAdd(const std::vector<std::string>& args, Streams io)
+int runAdd(CommandArgs& args, Streams io)
 {
-    const std::string synopsis = "add DB FILE.mid... [--name NAME] [--no-install]";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {"--name"}, {kNoInstallFlag}, parsed, error))
-        return usageError(io, "add", synopsis, error);
-    if (parsed.positional.size() < 2)
-        return usageError(io, "add", synopsis, "expects a database and at least one MIDI file");
-    const std::vector<std::string>* names = parsed.values("--name");
-    if (names && names->size() > 1)
-        return usageError(io, "add", synopsis, "--name is given once");
-    if (names && parsed.positional.size() != 2)
-        return usageError(io, "add", synopsis, "--name goes with one MIDI file only");
+    bool json = false;
+    bool noInstall = false;
+    std::vector<std::string> names;
+    args.option("--name", "NAME", names);
+    args.flag(kNoInstallFlag, noInstall);
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    const std::vector<std::string>& positional = args.positional();
+    if (positional.size() < 2)
+        return args.usageError(io, "expects a database and at least one MIDI file");
+    if (names.size() > 1)
+        return args.usageError(io, "--name is given once");
+    if (!names.empty() && positional.size() != 2)
+        return args.usageError(io, "--name goes with one MIDI file only");
+    io.json = json;
 
-    const fs::path path = parsed.positional[0];
-    Result<RingToneDatabase> database = readRingToneDatabase(path);
-    if (!database)
-        return failure(io, database.error());
+    const fs::path path = positional[0];
+    int exitCode = kExitOk;
+    std::optional<LockedDatabase> locked = lockAndRead(io, path, exitCode);
+    if (!locked)
+        return exitCode;
+    RingToneDatabase& database = locked->database;
     std::vector<std::string> added;
-    for (std::size_t i = 1; i < parsed.positional.size(); ++i) {
-        const fs::path file = parsed.positional[i];
-        Result<std::size_t> index = addMidiFile(*database, file, names ? names->front() : std::string());
+    for (std::size_t i = 1; i < positional.size(); ++i) {
+        const fs::path file = positional[i];
+        Result<std::size_t> index =
+            addMidiFile(database, file, names.empty() ? std::string() : names.front());
         if (!index)
             return failure(io, file.string() + ": " + index.error());
-        added.push_back(windows1252ToUtf8(database->ringTones()[*index].name));
+        added.push_back(windows1252ToUtf8(database.ringTones()[*index].name));
     }
-    return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), added);
+    return writeAndInstall(io, *locked, path, !noInstall, added, Json{{"added", added}});
 }
 
-// Reads the database named first and picks the ring tone numbered second. Nothing on
-// failure, with exitCode set to what the command returns.
-std::optional<RingToneDatabase> readSelected(Streams io, const std::string& command, const std::string& synopsis,
-                                             const ParsedArgs& parsed, std::size_t& index, int& exitCode)
+// Reads the database named first (under its write lock when `forWriting`) and picks the
+// ring tone numbered second. Nothing on failure, with exitCode set to what the command
+// returns.
+std::optional<LockedDatabase> readSelected(Streams io, const CommandArgs& args, bool forWriting,
+                                           std::size_t& index, int& exitCode)
 {
-    Result<RingToneDatabase> database = readRingToneDatabase(parsed.positional[0]);
-    if (!database) {
-        exitCode = failure(io, database.error());
-        return std::nullopt;
+    const std::vector<std::string>& positional = args.positional();
+    std::optional<LockedDatabase> database;
+    if (forWriting) {
+        database = lockAndRead(io, positional[0], exitCode);
+        if (!database)
+            return std::nullopt;
+    } else {
+        Result<RingToneDatabase> read = readRingToneDatabase(positional[0]);
+        if (!read) {
+            exitCode = failure(io, read.error());
+            return std::nullopt;
+        }
+        database.emplace(LockedDatabase{std::move(read).value(), {}});
     }
-    switch (parseIndex(parsed.positional[1], *database, index)) {
+    switch (parseIndex(positional[1], database->database, index)) {
     case IndexParse::NotANumber:
-        exitCode = usageError(io, command, synopsis, "INDEX must be a whole number");
+        exitCode = args.usageError(io, "INDEX must be a whole number");
         return std::nullopt;
     case IndexParse::OutOfList:
-        exitCode = failure(io, outOfListMessage(parsed.positional[1], *database));
+        exitCode = failure(io, outOfListMessage(positional[1], database->database));
         return std::nullopt;
     case IndexParse::Ok:
         break;
     }
-    return std::move(database).value();
+    return database;
 }
 
-int runExport(const std::vector<std::string>& args, Streams io)
+int runExport(CommandArgs& args, Streams io)
 {
-    const std::string synopsis = "export DB INDEX OUT.mid";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {}, {}, parsed, error))
-        return usageError(io, "export", synopsis, error);
-    if (parsed.positional.size() != 3)
-        return usageError(io, "export", synopsis,
-                          "expects a database, a ring tone number and an output file");
+    bool json = false;
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != 3)
+        return args.usageError(io, "expects a database, a ring tone number and an output file");
+    const std::string& output = args.positional()[2];
+    if (json && isStandardStream(output))
+        return args.usageError(io, "--json and the MIDI data cannot both go to standard output");
+    io.json = json;
     std::size_t index = 0;
     int exitCode = kExitOk;
-    std::optional<RingToneDatabase> database = readSelected(io, "export", synopsis, parsed, index, exitCode);
+    std::optional<LockedDatabase> database = readSelected(io, args, false, index, exitCode);
     if (!database)
         return exitCode;
-    if (auto exported = exportRingTone(*database, index, parsed.positional[2]); !exported)
+    const ByteView data = database->database.ringTones()[index].midiData();
+    if (isStandardStream(output)) {
+        if (auto written = writeStandardOutput(io, data); !written)
+            return failure(io, written.error());
+        return kExitOk;
+    }
+    if (auto exported = exportRingTone(database->database, index, output, args.positional()[0]); !exported)
         return failure(io, exported.error());
+    if (json)
+        printJson(io.out, Json{{"file", output}, {"size", data.size()}});
     return kExitOk;
 }
 
-int runRemove(const std::vector<std::string>& args, Streams io)
+// remove and rename: the change, then the write; --json prints the list as written.
+int changeAndWrite(CommandArgs& args, Streams io, std::size_t positionalCount, const std::string& expects,
+                   const std::function<Result<void>(RingToneDatabase&, std::size_t)>& change)
 {
-    const std::string synopsis = "remove DB INDEX [--no-install]";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {}, {kNoInstallFlag}, parsed, error))
-        return usageError(io, "remove", synopsis, error);
-    if (parsed.positional.size() != 2)
-        return usageError(io, "remove", synopsis, "expects a database and a ring tone number");
-    const fs::path path = parsed.positional[0];
+    bool json = false;
+    bool noInstall = false;
+    args.flag(kNoInstallFlag, noInstall);
+    args.flag("--json", json);
+    if (std::optional<int> done = args.parse(io))
+        return *done;
+    if (args.positional().size() != positionalCount)
+        return args.usageError(io, expects);
+    io.json = json;
     std::size_t index = 0;
     int exitCode = kExitOk;
-    std::optional<RingToneDatabase> database = readSelected(io, "remove", synopsis, parsed, index, exitCode);
+    std::optional<LockedDatabase> database = readSelected(io, args, true, index, exitCode);
     if (!database)
         return exitCode;
-    if (auto removed = database->removeRingTone(index); !removed)
-        return failure(io, removed.error());
-    return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), {});
+    if (auto changed = change(database->database, index); !changed)
+        return failure(io, changed.error());
+    const Json report = json ? databaseJson(database->database, true) : Json();
+    return writeAndInstall(io, *database, args.positional()[0], !noInstall, {}, report);
 }
 
-int runRename(const std::vector<std::string>& args, Streams io)
+int runRemove(CommandArgs& args, Streams io)
 {
-    const std::string synopsis = "rename DB INDEX NAME [--no-install]";
-    ParsedArgs parsed;
-    std::string error;
-    if (!parseArgs(args, {}, {kNoInstallFlag}, parsed, error))
-        return usageError(io, "rename", synopsis, error);
-    if (parsed.positional.size() != 3)
-        return usageError(io, "rename", synopsis, "expects a database, a ring tone number and a name");
-    const fs::path path = parsed.positional[0];
-    std::size_t index = 0;
-    int exitCode = kExitOk;
-    std::optional<RingToneDatabase> database = readSelected(io, "rename", synopsis, parsed, index, exitCode);
-    if (!database)
-        return exitCode;
-    if (auto renamed = database->renameRingTone(index, utf8ToWindows1252(parsed.positional[2])); !renamed)
-        return failure(io, renamed.error());
-    return writeAndInstall(io, *database, path, !parsed.has(kNoInstallFlag), {});
+    return changeAndWrite(
+        args, io, 2, "expects a database and a ring tone number",
+        [](RingToneDatabase& database, std::size_t index) { return database.removeRingTone(index); });
+}
+
+int runRename(CommandArgs& args, Streams io)
+{
+    return changeAndWrite(args, io, 3, "expects a database, a ring tone number and a name",
+                          [&args](RingToneDatabase& database, std::size_t index) {
+                              return database.renameRingTone(index, utf8ToWindows1252(args.positional()[2]));
+                          });
 }
 
 } // namespace
@@ -253,9 +304,13 @@ std::vector<Command> ringToneCommands()
 {
     const std::string writes =
         "The database is written whole to a temporary file and moved into place; the database as it was\n"
-        "becomes the backup beside it (its name without the last extension, plus \".bak\"). The\n"
+        "becomes the backup beside it (its name without the last extension, plus \".bak\"). A database\n"
+        "given through a symbolic link is written where the link points, with the mode it had. The\n"
         "written database is then handed to the install tool for the next HotSync; --no-install\n"
-        "skips that. On any failure the database is left as it was.";
+        "skips that. On any failure the database is left as it was. Another program writing the same\n"
+        "database is waited for up to five seconds, then the command is refused.\n\n"
+        "--json adds \"install\": {\"handed_off\": true, \"message\": \"...\"} (null with --no-install) to\n"
+        "what it prints.";
     return {
         {"list", "list DB [--json]", "Lists the ring tones of a ring tone database.",
          "One line per ring tone: INDEX, NAME, SIZE and \"x\" for a ring tone whose data ends with the\n"
@@ -271,19 +326,23 @@ std::vector<Command> ringToneCommands()
          "Each ring tone is named after the stem of its file name (or of NAME, for one file): the\n"
          "name cut before its first \" (\" or else its first \".\", made unique with \" (1)\", \" (2)\", "
          "...\n"
-         "Its data is the file's bytes plus the \"@\" mark. Prints each new ring tone's name. When one\n"
-         "file is refused, nothing is written.\n\n" +
+         "Its data is the file's bytes plus the \"@\" mark; of a RIFF MIDI file (.rmi), the Standard MIDI\n"
+         "File inside it. Any other file is refused. Prints each new ring tone's name. When one file is\n"
+         "refused, nothing is written. --json prints {\"added\": [\"NAME\", ...], \"install\": ...}.\n\n" +
              writes,
          runAdd},
-        {"export", "export DB INDEX OUT.mid", "Writes a ring tone's MIDI data to a file.",
+        {"export", "export DB INDEX OUT.mid [--json]", "Writes a ring tone's MIDI data to a file.",
          "The data is written exactly as the ring tone holds it, an \"@\" mark at its end included.\n"
-         "An existing OUT.mid is replaced.",
+         "An existing OUT.mid is replaced whole or not at all; the database itself never is. OUT.mid \"-\"\n"
+         "writes the data to standard output. --json prints {\"file\": OUT.mid, \"size\": BYTES}.",
          runExport},
-        {"remove", "remove DB INDEX [--no-install]", "Removes a ring tone and writes the database.", writes,
-         runRemove},
-        {"rename", "rename DB INDEX NAME [--no-install]", "Renames a ring tone and writes the database.",
+        {"remove", "remove DB INDEX [--no-install] [--json]", "Removes a ring tone and writes the database.",
+         "--json prints the ring tones as written, as list --json does.\n\n" + writes, runRemove},
+        {"rename", "rename DB INDEX NAME [--no-install] [--json]",
+         "Renames a ring tone and writes the database.",
          "NAME is taken as given, at most 248 bytes in the Windows-1252 code page; characters that\n"
-         "code page cannot hold become \"?\".\n\n" +
+         "code page cannot hold become \"?\". --json prints the ring tones as written, as list --json "
+         "does.\n\n" +
              writes,
          runRename},
     };

@@ -1,0 +1,265 @@
+// chwr as a Unix user drives it: one JSON object per command with --json, --version,
+// "-" for standard input and output, exit status 2 for bad usage, and a man page that
+// names what --help names.
+
+#include "tests/support/pdb_builder.h"
+#include "tests/support/smf_builder.h"
+#include "tests/support/temp_folder.h"
+
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace chwr {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using test::ProcessResult;
+using ::testing::HasSubstr;
+
+// A value the output may hold anything for (a path of this machine, a count of frames).
+const Json kAny = "*";
+
+std::string chwrProgram()
+{
+    return (test::binaryDir() / "cli" / "chwr").string();
+}
+
+class ChwrCliTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        test::SmfBuilder song(1, 480);
+        song.track()
+            .tempo(0, 500000)
+            .programChange(0, 0, 10)
+            .noteOn(0, 0, 60, 100)
+            .noteOff(960, 0, 60)
+            .endOfTrack();
+        m_song = song.build();
+        writeFile("song.mid", m_song);
+        writeFile("tones.PDB", test::PdbBuilder()
+                                   .ringTone("Chime", test::bytesOf("MThd-chime"))
+                                   .ringTone("Bell", test::bytesOf("MThd-bell@"))
+                                   .modnumber(41)
+                                   .build());
+    }
+    // chwr with the words of `line`, in the test folder.
+    ProcessResult chwr(const std::string& line) const
+    {
+        std::vector<std::string> args{chwrProgram()};
+        std::istringstream words(line);
+        for (std::string word; words >> word;)
+            args.push_back(word);
+        return test::runProcess(args, folder());
+    }
+    // A shell command line with "chwr" in it, for pipes and redirections.
+    ProcessResult shell(const std::string& line) const
+    {
+        return test::runProcess({"sh", "-c", "chwr() { \"$0\" \"$@\"; }; " + line, chwrProgram()}, folder());
+    }
+
+    Bytes m_song;
+};
+
+// The keys in order and their values, but kAny matches any value.
+void expectJson(const Json& actual, const Json& expected)
+{
+    ASSERT_EQ(actual.size(), expected.size()) << actual.dump();
+    auto a = actual.items().begin();
+    for (const auto& [key, value] : expected.items()) {
+        EXPECT_EQ(a.key(), key) << actual.dump();
+        if (value != kAny) {
+            EXPECT_EQ(a.value(), value) << key;
+        }
+        ++a;
+    }
+}
+
+Json tone(int index, const std::string& name, int size, bool added)
+{
+    return {{"index", index}, {"name", name}, {"size", size}, {"added", added}};
+}
+
+TEST_F(ChwrCliTest, EveryCommandPrintsOneJsonObject)
+{
+    const Json programs = [] {
+        Json channels;
+        for (int channel = 1; channel <= 16; ++channel)
+            channels[std::to_string(channel)] = channel == 1 ? 10 : -1;
+        return channels;
+    }();
+    const auto song = static_cast<int>(m_song.size());
+    const struct {
+        std::string line;
+        int exitCode;
+        Json expected;
+    } cases[] = {
+        {"list tones.PDB --json",
+         0,
+         {{"records", 2},
+          {"modnumber", 41},
+          {"ringtones", {tone(1, "Chime", 10, false), tone(2, "Bell", 10, true)}}}},
+        {"add tones.PDB song.mid --json --no-install", 0, {{"added", {"song"}}, {"install", nullptr}}},
+        {"rename tones.PDB 1 Gong --no-install --json",
+         0,
+         {{"records", 3},
+          {"modnumber", 43},
+          {"ringtones",
+           {tone(1, "Gong", 10, false), tone(2, "Bell", 10, true), tone(3, "song", song + 1, true)}},
+          {"install", nullptr}}},
+        {"remove tones.PDB 2 --json --no-install",
+         0,
+         {{"records", 2},
+          {"modnumber", 44},
+          {"ringtones", {tone(1, "Gong", 10, false), tone(2, "song", song + 1, true)}},
+          {"install", nullptr}}},
+        {"list tones.PDB --json",
+         0,
+         {{"records", 2},
+          {"modnumber", 44},
+          {"ringtones", {tone(1, "Gong", 10, false), tone(2, "song", song + 1, true)}}}},
+        {"export tones.PDB 1 out.mid --json", 0, {{"file", "out.mid"}, {"size", 10}}},
+        {"info song.mid --json",
+         0,
+         {{"format", 1},
+          {"tracks", 1},
+          {"division", 480},
+          {"tempo", 500000},
+          {"length_ticks", 960},
+          {"length_ms", 1000},
+          {"programs", programs}}},
+        {"modify song.mid copy.mid --json",
+         0,
+         {{"file", "copy.mid"}, {"size", song}, {"tracks", 1}, {"start_ms", 0}, {"end_ms", 1000}}},
+        {"modify song.mid cut.mid --start-ms=250 --end-ms 750 --json",
+         0,
+         {{"file", "cut.mid"}, {"size", kAny}, {"tracks", 1}, {"start_ms", 250}, {"end_ms", 750}}},
+        {"render song.mid song.wav --json",
+         0,
+         {{"source", "song.mid"},
+          {"length_ms", 1000},
+          {"file", "song.wav"},
+          {"soundfont", kAny},
+          {"frames", kAny},
+          {"sample_rate", 44100}}},
+        {"remove tones.PDB 3 --json",
+         1,
+         {{"error", "There is no ring tone 3: the ring tones are numbered 1 to 2."}}},
+        {"info none.mid --json", 1, {{"error", "Cannot open \"none.mid\": No such file or directory"}}},
+        {"modify song.mid x.mid --end-ms 1001 --json",
+         1,
+         {{"error", "End Mark cannot exceed the length of the MIDI Song."}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ProcessResult run = chwr(c.line);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.out.back(), '\n');
+        EXPECT_EQ(run.out.find('\n'), run.out.size() - 1); // one object, one line
+        expectJson(Json::parse(run.out), c.expected);
+    }
+    EXPECT_EQ(readFile(path("copy.mid")), m_song);
+    EXPECT_EQ(fs::file_size(path("out.mid")), 10U);
+    EXPECT_FALSE(fs::exists(path("x.mid")));
+}
+
+TEST_F(ChwrCliTest, VersionIsTheProgramsOwn)
+{
+    for (const char* word : {"--version", "-V"}) {
+        ProcessResult run = chwr(word);
+        EXPECT_EQ(std::tie(run.exitCode, run.out, run.err), std::tuple(0, "chwr " CHWR_VERSION "\n", ""))
+            << word;
+    }
+}
+
+TEST_F(ChwrCliTest, ADashIsStandardInputOrOutput)
+{
+    ProcessResult run = shell("chwr info - --json < song.mid");
+    EXPECT_EQ(std::tie(run.exitCode, run.out), std::tuple(0, chwr("info song.mid --json").out)) << run.err;
+    EXPECT_EQ(shell("chwr info - < song.mid").out.substr(0, 8), "File: -\n");
+    // The same bytes through a pipe as through files, and nothing else on standard output.
+    ASSERT_EQ(chwr("modify song.mid cut.mid --start-ms 100 --adjust 1:octave=1").exitCode, 0);
+    run = shell("cat song.mid | chwr modify - - --start-ms 100 --adjust 1:octave=1 > piped.mid");
+    EXPECT_EQ(std::tie(run.exitCode, run.err), std::tuple(0, "")) << run.err;
+    EXPECT_EQ(readFile(path("piped.mid")), readFile(path("cut.mid")));
+    run = shell("chwr export tones.PDB 2 - | od -c | head -1");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_THAT(run.out, HasSubstr("M   T   h   d   -   b   e   l   l   @"));
+    // A refused input leaves the output as it was; with --json, standard output is taken.
+    run = shell("chwr modify - out.mid < /dev/null");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(fs::exists(path("out.mid")));
+    EXPECT_EQ(chwr("modify song.mid - --json").exitCode, 2);
+    EXPECT_EQ(chwr("export tones.PDB 1 - --json").exitCode, 2);
+}
+
+TEST_F(ChwrCliTest, BadUsageExitsWithTwoAndTheSynopsis)
+{
+    for (const std::string line :
+         {"list tones.PDB --json=maybe", "list tones.PDB -x", "add tones.PDB song.mid --name",
+          "export tones.PDB 1", "export tones.PDB one out.mid", "remove tones.PDB 1 --force",
+          "rename tones.PDB 1", "info song.mid --xml", "info", "modify song.mid out.mid --start-ms",
+          "modify song.mid out.mid --end-ms 0x10", "modify song.mid out.mid --adjust 1:octave=x", "play",
+          "play song.mid --volume 3", "render song.mid", "render song.mid out.wav --soundfont"}) {
+        ProcessResult run = chwr(line);
+        const std::string command = line.substr(0, line.find(' '));
+        EXPECT_EQ(std::tie(run.exitCode, run.out), std::tuple(2, "")) << line;
+        EXPECT_THAT(run.err, HasSubstr("chwr " + command + ": ")) << line;
+        EXPECT_THAT(run.err, HasSubstr("\nUsage: chwr " + command + " ")) << line;
+    }
+    EXPECT_EQ(chwr("").exitCode, 2);
+    EXPECT_EQ(chwr("sing song.mid").err, "chwr: unknown command \"sing\" (chwr --help lists the commands)\n");
+    // After "--" every word is an argument, even one that looks like an option.
+    EXPECT_EQ(chwr("rename tones.PDB 1 --no-install -- --Gong--").exitCode, 0);
+    EXPECT_THAT(chwr("list tones.PDB").out, HasSubstr("1\t--Gong--\t"));
+    EXPECT_THAT(chwr("remove tones.PDB --help").out, testing::StartsWith("Usage: chwr remove DB INDEX"));
+}
+
+// The words that start with "--" in a text; in roff a dash is written "\-".
+std::set<std::string> optionsIn(std::string text)
+{
+    text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    std::set<std::string> options;
+    const std::regex option("--[a-z][a-z-]*");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+        options.insert(it->str());
+    return options;
+}
+
+TEST_F(ChwrCliTest, TheManPageNamesWhatHelpNames)
+{
+    std::ifstream file(test::binaryDir() / "chwr.1");
+    ASSERT_TRUE(file) << "chwr.1 is copied into the build folder";
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::set<std::string> pageCommands;
+    const std::regex subsection(R"(\n\.SS (\w+))");
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), subsection); it != std::sregex_iterator();
+         ++it)
+        pageCommands.insert((*it)[1]);
+
+    const ProcessResult usage = chwr("--help");
+    ASSERT_EQ(usage.exitCode, 0);
+    std::set<std::string> commands;
+    std::set<std::string> options = optionsIn(usage.out);
+    const std::regex commandLine(R"(\n  (\w+) )");
+    for (auto it = std::sregex_iterator(usage.out.begin(), usage.out.end(), commandLine);
+         it != std::sregex_iterator(); ++it) {
+        commands.insert((*it)[1]);
+        ProcessResult help = chwr((*it)[1].str() + " --help");
+        EXPECT_EQ(help.exitCode, 0) << (*it)[1];
+        options.merge(optionsIn(help.out));
+    }
+    EXPECT_EQ(commands.size(), 9U);
+    EXPECT_EQ(pageCommands, commands);
+    EXPECT_EQ(optionsIn(page), options);
+}
+
+} // namespace
+} // namespace chwr
