@@ -103,7 +103,7 @@ void BM_LoadFromFile(benchmark::State& state)
 }
 BENCHMARK(BM_LoadFromFile)->Unit(benchmark::kMillisecond);
 
-// Encode, write to a flushed temporary file, copy the backup, move into place.
+// Encode, write to a flushed temporary file, link the backup, move into place.
 void BM_UpdateToFile(benchmark::State& state)
 {
     BenchFolder folder;
@@ -118,5 +118,20 @@ void BM_UpdateToFile(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 BENCHMARK(BM_UpdateToFile)->Unit(benchmark::kMillisecond);
+
+// The floor of an update: the same bytes written once to a flushed file moved into place.
+// The update, backup included, should stay within twice this.
+void BM_WriteOnceFloor(benchmark::State& state)
+{
+    BenchFolder folder;
+    const fs::path path = folder / chwr::kRingToneDatabaseFileName;
+    const Bytes file = largeFile();
+    for (auto _ : state) {
+        if (auto written = chwr::writeFileAtomic(path, file); !written)
+            state.SkipWithError(written.error().c_str());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(file.size()));
+}
+BENCHMARK(BM_WriteOnceFloor)->Unit(benchmark::kMillisecond);
 
 } // namespace
