@@ -1,6 +1,7 @@
 // libFuzzer target: the rewriting engine with its crop rules. The first bytes of the input
 // are the run's settings (the marks, one row per channel and when to cancel), the rest is
-// the source file. The result must be whole track chunks that the reader walks to the end.
+// the source file. The result must be whole track chunks that the reader walks to the end,
+// under a header that counts them.
 
 #include "midi_edit/channel_table.h"
 #include "midi_edit/midi_reader.h"
@@ -34,11 +35,19 @@ int signedByte(std::uint8_t byte)
     return static_cast<int>(static_cast<std::int8_t>(byte));
 }
 
-// Checks that the result is the source's header followed by tracksWritten whole chunks.
-void requireWholeChunks(chwr::ByteView result, chwr::ByteView source, int tracksWritten)
+// Checks that the result is the source's header (its track count that of the chunks
+// written, unless the run was cancelled) followed by tracksWritten whole chunks.
+void requireWholeChunks(chwr::ByteView result, chwr::ByteView source, int tracksWritten, bool finished)
 {
+    const std::size_t countAt = chwr::smf::kHeaderTrackCountOffset;
     require(result.size() >= chwr::smf::kHeaderChunkSize);
-    require(std::equal(source.begin(), source.begin() + chwr::smf::kHeaderChunkSize, result.begin()));
+    require(std::equal(source.begin(), source.begin() + countAt, result.begin()));
+    require(std::equal(source.begin() + countAt + 2, source.begin() + chwr::smf::kHeaderChunkSize,
+                       result.begin() + countAt + 2));
+    if (finished)
+        require(((result[countAt] << 8) | result[countAt + 1]) == tracksWritten);
+    else
+        require(result[countAt] == source[countAt] && result[countAt + 1] == source[countAt + 1]);
     std::size_t offset = chwr::smf::kHeaderChunkSize;
     int chunks = 0;
     while (offset < result.size()) {
@@ -100,14 +109,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             result.insert(result.end(), bytes.begin(), bytes.end());
             return {};
         },
-        callbacks);
+        callbacks,
+        [&result](chwr::ByteView header) -> chwr::Result<void> {
+            require(result.size() >= header.size());
+            std::copy(header.begin(), header.end(), result.begin());
+            return {};
+        });
     if (!rewritten) {
         require(!rewritten.error().empty());
         require(result.empty());
         return 0;
     }
 
-    requireWholeChunks(result, source, rewritten->tracksWritten);
+    requireWholeChunks(result, source, rewritten->tracksWritten,
+                       rewritten->outcome == chwr::RewriteOutcome::Finished);
     require(rewritten->tracksWritten <= std::max(rewritten->trackCount, 1));
     chwr::Result<chwr::MidiFileSummary> readBack = chwr::readMidiFile(result);
     require(readBack.ok());

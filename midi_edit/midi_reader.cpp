@@ -15,7 +15,7 @@ namespace {
 // The walk lets the window breathe once per this many events.
 constexpr std::uint32_t kEventsPerBreath = 4096;
 
-}  // namespace
+} // namespace
 
 Result<SmfHeader> readSmfHeader(ByteView bytes)
 {
@@ -56,6 +56,7 @@ Result<MidiFileSummary> readMidiFile(ByteView bytes, const WalkBreath& breath)
     int tracksStarted = 0;
 
     while (walking) {
+        smf::skipOtherChunks(cursor);
         if (!cursor.skip(smf::kTrackChunkHeaderSize))
             break;
         ++tracksStarted;
@@ -164,4 +165,4 @@ Result<MidiFileSummary> readMidiFile(const std::filesystem::path& path, const Wa
     return readMidiFile(*bytes, breath);
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -55,10 +55,12 @@ struct MidiFileSummary {
 using WalkBreath = std::function<void()>;
 
 // Walks the tracks one after another, each to its End of Track, keeping no event list.
+// A chunk of another kind in front of a track (a printable id other than "MTrk", its
+// length inside the file) is passed over, as the format asks of readers.
 // Refused: what readSmfHeader() refuses. Anything that goes wrong inside the tracks
 // only ends the walk there, with what was found so far.
 Result<MidiFileSummary> readMidiFile(ByteView bytes, const WalkBreath& breath = {});
 // The same for a file, read whole through the file layer.
 Result<MidiFileSummary> readMidiFile(const std::filesystem::path& path, const WalkBreath& breath = {});
 
-}  // namespace chwr
+} // namespace chwr

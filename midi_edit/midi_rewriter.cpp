@@ -3,9 +3,11 @@
 #include "midi_edit/smf_cursor.h"
 #include "midi_edit/smf_format.h"
 #include "shell/file_io.h"
+#include "shell/file_patch.h"
 #include "shell/program_folder.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
 #include <system_error>
@@ -30,8 +32,8 @@ std::uint8_t clampToDataByte(std::int64_t value)
 
 std::string unrecognizedEventNotice(std::uint32_t eventCount, std::uint8_t byte)
 {
-    return "Unrecognized Event\r\ncommandcount:" + std::to_string(eventCount) + "\r\nEvent: " + std::to_string(byte) +
-           "\r\n";
+    return "Unrecognized Event\r\ncommandcount:" + std::to_string(eventCount) +
+           "\r\nEvent: " + std::to_string(byte) + "\r\n";
 }
 
 // The bytes of the track being rewritten: the chunk header first (its length filled in
@@ -42,10 +44,11 @@ class TrackBytes {
 public:
     explicit TrackBytes(std::size_t expected) { grow(0, expected); }
 
-    // Starts a track; returns where its events go.
-    std::uint8_t* begin(const std::uint8_t* chunkId)
+    // Starts a track; returns where its events go. Every chunk written is an "MTrk",
+    // whatever id the source's chunk had.
+    std::uint8_t* begin()
     {
-        std::copy(chunkId, chunkId + smf::kChunkIdSize, m_data.get());
+        std::copy(smf::kTrackChunkId.begin(), smf::kTrackChunkId.end(), m_data.get());
         return m_data.get() + smf::kTrackChunkHeaderSize;
     }
     // Makes room for count bytes at out, growing by a quarter at a time so that a track
@@ -104,9 +107,15 @@ inline std::uint8_t* writeDelta(std::uint8_t* out, const DeltaToWrite& delta, co
                                 const std::uint8_t* asReadEnd)
 {
     switch (delta.kind) {
-    case DeltaToWrite::Kind::Zero: *out++ = 0; break;
-    case DeltaToWrite::Kind::AsRead: out = copyDelta(out, asRead, asReadEnd); break;
-    case DeltaToWrite::Kind::Retimed: out += smf::encodeVariableLengthQuantity(delta.ticks, out); break;
+    case DeltaToWrite::Kind::Zero:
+        *out++ = 0;
+        break;
+    case DeltaToWrite::Kind::AsRead:
+        out = copyDelta(out, asRead, asReadEnd);
+        break;
+    case DeltaToWrite::Kind::Retimed:
+        out += smf::encodeVariableLengthQuantity(delta.ticks, out);
+        break;
     }
     return out;
 }
@@ -141,7 +150,8 @@ inline bool applyChannelChange(ChannelMessage& message, const ChannelChange& cha
     const std::uint8_t type = message.status & smf::kMessageTypeMask;
     if (type == smf::kNoteOff || type == smf::kNoteOn) {
         if (change.octave != 0)
-            message.data1 = clampToDataByte(message.data1 + std::int64_t{smf::kSemitonesPerOctave} * change.octave);
+            message.data1 =
+                clampToDataByte(message.data1 + std::int64_t{smf::kSemitonesPerOctave} * change.octave);
         // A Note On of velocity 0 is a release and stays one.
         if (type == smf::kNoteOn && message.data2 != 0 && change.velocity != 0)
             message.data2 = clampToDataByte(std::int64_t{message.data2} + change.velocity);
@@ -169,8 +179,8 @@ inline void followNote(SoundingNotes& sounding, const ChannelMessage& message)
 
 // Writes the message after its delta: the status byte if there is one to write, the data
 // and the volume controller that may follow a program change.
-inline std::uint8_t* writeChannelMessage(std::uint8_t* out, const ChannelMessage& message, std::uint8_t statusByte,
-                                         bool volumeFollows, int volume)
+inline std::uint8_t* writeChannelMessage(std::uint8_t* out, const ChannelMessage& message,
+                                         std::uint8_t statusByte, bool volumeFollows, int volume)
 {
     if (statusByte)
         *out++ = statusByte;
@@ -186,10 +196,11 @@ inline std::uint8_t* writeChannelMessage(std::uint8_t* out, const ChannelMessage
     return out;
 }
 
-}  // namespace
+} // namespace
 
-Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summary, const RewriteSettings& settings,
-                                  const ChunkSink& sink, const RewriteCallbacks& callbacks)
+Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summary,
+                                  const RewriteSettings& settings, const ChunkSink& sink,
+                                  const RewriteCallbacks& callbacks, const HeaderPatch& patchHeader)
 {
     Result<SmfHeader> header = readSmfHeader(source);
     if (!header)
@@ -250,14 +261,15 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
     };
 
     for (;;) {
-        const std::uint8_t* chunkHeader = cursor.here();
+        // Chunks of other kinds are not tracks: the walk passes over them, and so does the copy.
+        smf::skipOtherChunks(cursor);
         if (!cursor.skip(smf::kTrackChunkHeaderSize)) {
             result.sourceEndedEarly = true;
             break;
         }
         ++trackNumber;
         TrackCropState crop;
-        std::uint8_t* out = track.begin(chunkHeader);
+        std::uint8_t* out = track.begin();
         // Events that go out exactly as read are not written one by one: the source bytes
         // from here up to the event in hand are copied at once when something else comes.
         const std::uint8_t* verbatimFrom = nullptr;
@@ -295,7 +307,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                     const bool hadStatus = smf::isStatusByte(byte);
                     const std::uint8_t status = hadStatus ? byte : runningStatus;
                     if (smf::isChannelStatus(status)) {
-                        ChannelMessage message{status, hadStatus, smf::channelMessageDataBytes(status) == 2, byte, 0};
+                        ChannelMessage message{status, hadStatus, smf::channelMessageDataBytes(status) == 2,
+                                               byte, 0};
                         if ((hadStatus && !cursor.readByte(message.data1)) ||
                             (message.twoDataBytes && !cursor.readByte(message.data2))) {
                             cursor.rewind(at);
@@ -335,8 +348,11 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                     } else {
                         std::uint8_t metaType = 0;
                         std::uint32_t length = 0;
-                        if (!hadStatus || (byte != smf::kSysEx && byte != smf::kSysExEscape && !cursor.readByte(metaType)) ||
-                            cursor.readVariableLengthQuantity(length) != smf::VlqRead::Ok || !cursor.skip(length) ||
+                        if (!hadStatus ||
+                            (byte != smf::kSysEx && byte != smf::kSysExEscape &&
+                             !cursor.readByte(metaType)) ||
+                            cursor.readVariableLengthQuantity(length) != smf::VlqRead::Ok ||
+                            !cursor.skip(length) ||
                             (byte == smf::kMeta && metaType == smf::kMetaEndOfTrack)) {
                             cursor.rewind(at);
                             break;
@@ -371,7 +387,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
             // sounding may have to be read from it.
             if (!crop.Closed && crop.absoluteTick > window.lastTickInside)
                 out = flushVerbatim(track, out, verbatimFrom, deltaBytes);
-            if (CloseTrackIfPastEnd(crop, window, *sounding, track.eventsUpTo(out), currentChannel, closing)) {
+            if (CloseTrackIfPastEnd(crop, window, *sounding, track.eventsUpTo(out), currentChannel,
+                                    closing)) {
                 out = track.room(out, closing.size());
                 out = std::copy(closing.begin(), closing.end(), out);
                 closing.clear();
@@ -379,9 +396,9 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                     return Error{finished.error()};
             }
             // A delta written as 00 before the marks is as read when it was 00.
-            const bool deltaAsRead = deltaToWrite.kind == DeltaToWrite::Kind::AsRead ||
-                                     (deltaToWrite.kind == DeltaToWrite::Kind::Zero && deltaEnd - deltaBytes == 1 &&
-                                      delta == 0);
+            const bool deltaAsRead =
+                deltaToWrite.kind == DeltaToWrite::Kind::AsRead ||
+                (deltaToWrite.kind == DeltaToWrite::Kind::Zero && deltaEnd - deltaBytes == 1 && delta == 0);
 
             const std::uint8_t* eventBytes = cursor.here();
             std::uint8_t status = 0;
@@ -426,7 +443,8 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
                 if (cutsAtEnd)
                     followNote(*sounding, message);
                 const std::uint8_t statusByte = StatusToWrite(status, hadStatus, outputStatus);
-                outputStatus = volumeFollows ? static_cast<std::uint8_t>(smf::kControlChange | channel) : status;
+                outputStatus =
+                    volumeFollows ? static_cast<std::uint8_t>(smf::kControlChange | channel) : status;
                 if (deltaAsRead && message.data1 == data1 && message.data2 == data2 && !volumeFollows &&
                     (statusByte != 0) == hadStatus) {
                     if (!verbatimFrom)
@@ -479,6 +497,16 @@ Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summar
             break;
     }
     result.eventCount = eventCount;
+    // The header went out first with the source's count; the result says how many
+    // track chunks it holds.
+    if (result.tracksWritten != trackCount && patchHeader) {
+        std::array<std::uint8_t, smf::kHeaderChunkSize> finished;
+        std::copy_n(source.begin(), finished.size(), finished.begin());
+        smf::writeBigEndian16(static_cast<std::uint16_t>(result.tracksWritten),
+                              finished.data() + smf::kHeaderTrackCountOffset);
+        if (auto patched = patchHeader(finished); !patched)
+            return Error{patched.error()};
+    }
     return result;
 }
 
@@ -529,7 +557,8 @@ Result<RewriteResult> MidiRewriter::apply(MidiEditState& state, ChannelTable& ta
     std::error_code folderError;
     fs::create_directories(*folder / kDebugFolder, folderError);
     if (folderError)
-        return Error{"Cannot create the folder \"" + (*folder / kDebugFolder).string() + "\": " + folderError.message()};
+        return Error{"Cannot create the folder \"" + (*folder / kDebugFolder).string() +
+                     "\": " + folderError.message()};
     // Each run empties the debug file; nothing is written to it.
     Result<OutputFile> debug = OutputFile::create(*folder / kDebugFolder / kDebugFileName);
     if (!debug)
@@ -545,7 +574,8 @@ Result<RewriteResult> MidiRewriter::apply(MidiEditState& state, ChannelTable& ta
     callbacks.progress = m_progress;
     callbacks.cancelRequested = [this] { return m_cancelRequested; };
     Result<RewriteResult> result = rewriteMidi(
-        *source, *summary, settings, [&](ByteView bytes) { return output->write(bytes); }, callbacks);
+        *source, *summary, settings, [&](ByteView bytes) { return output->write(bytes); }, callbacks,
+        [&](ByteView header) { return overwriteFileBytes(head, 0, header); });
     Result<void> closed = output->close();
     if (!result)
         return result;
@@ -555,4 +585,4 @@ Result<RewriteResult> MidiRewriter::apply(MidiEditState& state, ChannelTable& ta
     return result;
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -24,8 +24,8 @@ struct RewriteSettings {
 
 // Where a run is, for the progress window.
 struct RewriteProgress {
-    int trackNumber = 0;  // from 1
-    int trackCount = 0;   // the header's
+    int trackNumber = 0; // from 1
+    int trackCount = 0;  // the header's
     std::int64_t absoluteTick = 0;
     std::size_t bytesRead = 0;
     std::size_t totalBytes = 0;
@@ -63,19 +63,29 @@ struct RewriteResult {
 };
 
 // Receives the result file's bytes in order: the 14-byte header, then one whole track
-// chunk at a time.
+// chunk ("MTrk") at a time; chunks of other kinds in the source are left out.
 using ChunkSink = std::function<Result<void>(ByteView)>;
+
+// Puts the finished 14-byte header over the one the sink received first.
+using HeaderPatch = std::function<Result<void>(ByteView)>;
 
 // The engine: copies source event by event into sink with the adjustments and the crop.
 // summary is the open's walk of the same bytes (its tempo map and length time the
 // marks). Holds the source and one track's output, nothing more. Refused before the
 // sink sees a byte: what readSmfHeader() refuses and the mark checks.
-Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summary, const RewriteSettings& settings,
-                                  const ChunkSink& sink, const RewriteCallbacks& callbacks = {});
+// The header goes out first as the source has it; a finished run whose number of track
+// chunks differs from the header's count (a source that ends early or announces none)
+// hands patchHeader the header with the count written, so that the result says how
+// many tracks it holds. A cancelled run leaves the header as it went out.
+Result<RewriteResult> rewriteMidi(ByteView source, const MidiFileSummary& summary,
+                                  const RewriteSettings& settings, const ChunkSink& sink,
+                                  const RewriteCallbacks& callbacks = {},
+                                  const HeaderPatch& patchHeader = {});
 
 // "Apply": rewrites the tab's opened file into head in the program folder with the
 // channel table's rows (read once as the run starts) and the marks, and empties
-// midi/debug.txt. A cancelled or failed run leaves head with the header and the tracks
+// midi/debug.txt. A finished run's header counts the tracks written to head (see
+// rewriteMidi). A cancelled or failed run leaves head with the header and the tracks
 // finished before it stopped; either way the files are closed, RowCommitFlag is true
 // again and the next run may start. A run cannot start while another is going.
 class MidiRewriter {
@@ -84,7 +94,10 @@ public:
     static constexpr const char* kDebugFolder = "midi";
     static constexpr const char* kDebugFileName = "debug.txt";
 
-    void setProgressHandler(std::function<void(const RewriteProgress&)> handler) { m_progress = std::move(handler); }
+    void setProgressHandler(std::function<void(const RewriteProgress&)> handler)
+    {
+        m_progress = std::move(handler);
+    }
     // The Cancel button: noticed before the next event.
     void requestCancel() { m_cancelRequested = true; }
     bool isRunning() const { return m_running; }
@@ -97,4 +110,4 @@ private:
     bool m_running = false;
 };
 
-}  // namespace chwr
+} // namespace chwr

@@ -3,6 +3,7 @@
 #include "midi_edit/smf_format.h"
 #include "shell/bytes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -78,10 +79,23 @@ inline std::uint16_t bigEndian16At(ByteView bytes, std::size_t offset)
     return static_cast<std::uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
 }
 
+// A 32-bit big-endian number (a chunk's length) at p.
+inline std::uint32_t bigEndian32At(const std::uint8_t* p)
+{
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+
 // A 24-bit big-endian number (a Set Tempo's microseconds) at p.
 inline std::uint32_t bigEndian24At(const std::uint8_t* p)
 {
     return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+}
+
+// Writes a 16-bit big-endian number (the header's track count) at out.
+inline void writeBigEndian16(std::uint16_t value, std::uint8_t* out)
+{
+    out[0] = static_cast<std::uint8_t>(value >> 8);
+    out[1] = static_cast<std::uint8_t>(value);
 }
 
 // Writes a 32-bit big-endian number (a track chunk's length) at out.
@@ -93,4 +107,25 @@ inline void writeBigEndian32(std::uint32_t value, std::uint8_t* out)
     out[3] = static_cast<std::uint8_t>(value);
 }
 
-}  // namespace chwr::smf
+// Moves past the chunks of other kinds in front of a track chunk, as the format asks
+// readers to: each whose id is four printable ASCII characters other than "MTrk" and
+// whose length keeps it inside the file. Anything else is left where it is, to be read
+// as a track chunk (whose id and length the walk does not check).
+inline void skipOtherChunks(SmfCursor& cursor)
+{
+    auto printable = [](std::uint8_t byte) {
+        return byte >= kFirstPrintableAscii && byte <= kLastPrintableAscii;
+    };
+    while (cursor.remaining() >= kTrackChunkHeaderSize) {
+        const std::uint8_t* id = cursor.here();
+        if (std::equal(id, id + kChunkIdSize, kTrackChunkId.begin(), kTrackChunkId.end()) ||
+            !std::all_of(id, id + kChunkIdSize, printable))
+            return;
+        const std::uint32_t length = bigEndian32At(id + kChunkIdSize);
+        if (length > cursor.remaining() - kTrackChunkHeaderSize)
+            return;
+        cursor.skip(kTrackChunkHeaderSize + length);
+    }
+}
+
+} // namespace chwr::smf

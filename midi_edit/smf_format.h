@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // Named constants of the Standard MIDI File format, as the reader and the rewriter
 // use them. Numbers in the file are big-endian.
@@ -15,6 +16,11 @@ inline constexpr std::size_t kHeaderDivisionOffset = 12;
 // Track chunk header: "MTrk" and the 4-byte length of the events that follow.
 inline constexpr std::size_t kTrackChunkHeaderSize = 8;
 inline constexpr std::size_t kChunkIdSize = 4;
+inline constexpr std::string_view kTrackChunkId = "MTrk";
+// Chunk ids are four printable ASCII characters; readers skip a chunk of a kind they
+// do not know (an id other than "MTrk" before a track).
+inline constexpr std::uint8_t kFirstPrintableAscii = 0x20;
+inline constexpr std::uint8_t kLastPrintableAscii = 0x7E;
 // A division with its top bit set counts SMPTE frames instead of ticks per quarter.
 inline constexpr std::uint16_t kSmpteDivisionFlag = 0x8000;
 
@@ -104,4 +110,4 @@ inline int encodeVariableLengthQuantity(std::uint32_t value, std::uint8_t* out)
     return size;
 }
 
-}  // namespace chwr::smf
+} // namespace chwr::smf

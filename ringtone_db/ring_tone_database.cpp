@@ -47,15 +47,20 @@ std::string number(std::int64_t value)
     return std::to_string(value);
 }
 
-// The application or sort info block offset must lie after the record list, inside the
-// file, and no further than the first record.
-Result<void> checkInfoOffset(const char* what, std::uint32_t offset, std::size_t listEnd,
-                             std::size_t firstRecord, std::size_t fileSize)
+// An application or sort info offset that points into the header or the record list is
+// stale: other writers leave one behind when they drop the block. The block is taken as
+// absent (0), so the next write writes none.
+std::uint32_t withoutStaleOffset(std::uint32_t offset, std::size_t listEnd)
+{
+    return offset < listEnd ? 0 : offset;
+}
+
+// The application or sort info block offset must lie inside the file, and no further
+// than the first record.
+Result<void> checkInfoOffset(const char* what, std::uint32_t offset, std::size_t firstRecord,
+                             std::size_t fileSize)
 {
     const std::string prefix = std::string("The ") + what + " info offset " + number(offset);
-    if (offset < listEnd)
-        return Error{prefix + " points into the header or record list (which end at " + number(listEnd) +
-                     ")"};
     if (offset >= fileSize)
         return Error{prefix + " is at or beyond the end of the file (" + number(fileSize) + " bytes)"};
     if (offset > firstRecord)
@@ -217,9 +222,10 @@ Result<RingToneDatabase> RingToneDatabase::decode(ByteView file)
                          number(static_cast<std::uint32_t>(entry->recordOffset)) +
                          ", which is negative as a signed 32-bit number"};
         }
-        if (static_cast<std::size_t>(entry->recordOffset) >= fileSize) {
+        // A record at the very end of the file is empty: its span is skipped below.
+        if (static_cast<std::size_t>(entry->recordOffset) > fileSize) {
             return Error{which + " starts at offset " + number(entry->recordOffset) +
-                         ", at or beyond the end of the file (" + number(fileSize) + " bytes)"};
+                         ", beyond the end of the file (" + number(fileSize) + " bytes)"};
         }
         offsets.push_back(entry->recordOffset);
     }
@@ -252,15 +258,15 @@ Result<RingToneDatabase> RingToneDatabase::decode(ByteView file)
 
     // The info blocks: application info up to the sort info (or the first record),
     // sort info up to the first record.
-    const std::uint32_t app = header->appInfoOffset();
-    const std::uint32_t sort = header->sortInfoOffset();
+    const std::uint32_t app = withoutStaleOffset(header->appInfoOffset(), listEnd);
+    const std::uint32_t sort = withoutStaleOffset(header->sortInfoOffset(), listEnd);
     const std::size_t firstRecord = count > 0 ? static_cast<std::size_t>(offsets[0]) : fileSize;
     if (app != 0) {
-        if (auto checked = checkInfoOffset("application", app, listEnd, firstRecord, fileSize); !checked)
+        if (auto checked = checkInfoOffset("application", app, firstRecord, fileSize); !checked)
             return Error{checked.error()};
     }
     if (sort != 0) {
-        if (auto checked = checkInfoOffset("sort", sort, listEnd, firstRecord, fileSize); !checked)
+        if (auto checked = checkInfoOffset("sort", sort, firstRecord, fileSize); !checked)
             return Error{checked.error()};
         if (app > sort) {
             return Error{"The application info offset " + number(app) + " lies after the sort info offset " +

@@ -111,7 +111,10 @@ public:
     // Cuts the file as the handheld's loader does: each record's span runs from the byte
     // before it up to the byte before the next record. Refuses, with what is wrong, a
     // file that is too short, a record list or offset beyond the file, and a record
-    // whose name has no terminating 0x00. Spans of 6 bytes or fewer are skipped.
+    // whose name has no terminating 0x00. Spans of 6 bytes or fewer are skipped, as is
+    // the empty record at the file's very end. An application or sort info offset into
+    // the header or record list is stale (other writers leave such offsets): the block
+    // is taken as absent and the next write writes none.
     static Result<RingToneDatabase> decode(ByteView file);
 
     // The bytes of the next write: the header with `records` = the ring tone count and

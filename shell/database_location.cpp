@@ -90,7 +90,7 @@ Result<std::filesystem::path> DatabaseLocation::userBackupFolder() const
             "database file under \"Path:\"."};
     if (!isSingleFolderName(m_userText))
         return Error{"The HotSync user \"" + m_userText + "\" is not the name of a folder."};
-    return std::filesystem::path(m_palmDesktopDirectory) / m_userText / kUserBackupFolderName;
+    return hotSyncUserFolder(m_palmDesktopDirectory, m_userText) / kUserBackupFolderName;
 }
 
 Result<std::filesystem::path> DatabaseLocation::ResolveDatabasePath() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -11,10 +12,23 @@ namespace chwr {
 // examined, is not one). Nothing is opened or created.
 bool FileExists(const std::filesystem::path& path);
 
+// The most bytes a file name may have on the file systems the program writes to.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// The text cut to at most maxBytes bytes, never inside a UTF-8 character.
+std::string CutUtf8(std::string_view text, std::size_t maxBytes);
+
+// A file name of at most kMaxFileNameBytes bytes made of a stem and an extension (such
+// as ".mid"): the stem is cut on a UTF-8 character boundary, the extension kept.
+std::string FitFileName(std::string_view stem, std::string_view extension);
+
 // A file name that names no existing file in the folder: the name itself when it is
 // free, else the first of "stem (1).ext", "stem (2).ext", ... where the counter goes
 // in front of the first " (" or, failing that, the first ".". A name with neither
-// gets the counter at its end. The result is the bare name, without the folder.
+// gets the counter at its end. A counter that would make the name longer than
+// kMaxFileNameBytes cuts the text in front of it (or, when that is too short, the text
+// after it before its last "."), on a UTF-8 character boundary. The result is the
+// bare name, without the folder.
 std::string UniqueFileName(const std::filesystem::path& folder, std::string_view name);
 
 // The name stem of a file title: the title cut before its first " (", or failing that

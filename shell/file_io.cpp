@@ -4,7 +4,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -12,6 +15,19 @@ namespace chwr {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The temporary file of a write is ".chwr-" and six characters beside its target: a
+// name of its own, so a target name of any legal length never makes it too long.
+constexpr const char* kTemporaryPrefix = ".chwr-";
+constexpr std::size_t kTemporarySuffixLength = 6;
+// Names tried before giving up when each is taken (36^6 names: a clash is rare).
+constexpr int kTemporaryNameAttempts = 8;
+// The pause between two tries of a folder lock that another writer holds.
+constexpr std::chrono::milliseconds kLockRetryInterval{25};
+// Symbolic links followed to the file a write replaces, as the system's own limit.
+constexpr int kMaxLinkHops = 40;
+// The permission bits a new file takes over (with set-ID and sticky bits).
+constexpr mode_t kPermissionBits = 07777;
 
 FileFaultHook& faultHook()
 {
@@ -24,31 +40,119 @@ Error failure(const char* what, const fs::path& path, int error)
     return Error{std::string(what) + " \"" + path.string() + "\": " + systemMessage(error)};
 }
 
+// "Cannot read "X": it is a named pipe (FIFO), not a file."
+Error notAFile(const char* what, const fs::path& path, mode_t mode)
+{
+    const char* kind = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a named pipe (FIFO)"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "something other than a file";
+    return Error{std::string(what) + " \"" + path.string() + "\": it is " + kind + ", not a file."};
+}
+
+FileIdentity identityOf(const struct stat& info)
+{
+    constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                        static_cast<std::int64_t>(info.st_size),
+                        static_cast<std::int64_t>(info.st_mtim.tv_sec) * nanosecondsPerSecond +
+                            info.st_mtim.tv_nsec};
+}
+
 std::string randomSuffix()
 {
     static std::mt19937_64 generator{std::random_device{}()};
     static constexpr char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix(8, '0');
+    std::string suffix(kTemporarySuffixLength, '0');
     for (char& c : suffix)
         c = digits[generator() % (sizeof(digits) - 1)];
     return suffix;
 }
 
-}  // namespace
+fs::path temporaryBeside(const fs::path& target)
+{
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    return folder / (kTemporaryPrefix + randomSuffix());
+}
+
+// Gives the new file behind fd the owner, group and mode of `source`. A user may not
+// give a file away, nor may some file systems (FAT) keep modes: where the system says
+// EPERM the new file stays the user's own, as any file the user writes.
+Result<void> takeModeOf(int fd, const fs::path& path, const struct stat& source)
+{
+    if (int e = injectedFault(FileOp::Chmod, path))
+        return failure("Cannot set the mode of", path, e);
+    struct stat own {};
+    if (::fstat(fd, &own) != 0)
+        return failure("Cannot set the mode of", path, errno);
+    // The owner first: a change of owner clears set-ID bits that the mode then restores.
+    if (own.st_uid != source.st_uid || own.st_gid != source.st_gid) {
+        if (::fchown(fd, source.st_uid, source.st_gid) != 0) {
+            if (errno != EPERM)
+                return failure("Cannot set the owner of", path, errno);
+            if (own.st_gid != source.st_gid && ::fchown(fd, static_cast<uid_t>(-1), source.st_gid) != 0 &&
+                errno != EPERM)
+                return failure("Cannot set the group of", path, errno);
+        }
+    }
+    if (::fchmod(fd, source.st_mode & kPermissionBits) != 0 && errno != EPERM)
+        return failure("Cannot set the mode of", path, errno);
+    return {};
+}
+
+// The whole file at once, with the mode of modeFrom when given.
+Result<void> writeWhole(const fs::path& target, ByteView bytes, const fs::path& modeFrom)
+{
+    Result<AtomicFileWriter> writer = AtomicFileWriter::create(target, modeFrom);
+    if (!writer)
+        return Error{writer.error()};
+    if (auto written = writer->write(bytes); !written)
+        return written;
+    return writer->commit();
+}
+
+Result<void> copyFile(const fs::path& from, const fs::path& to, const fs::path& modeFrom)
+{
+    if (int e = injectedFault(FileOp::Copy, to))
+        return Error{"Cannot copy \"" + from.string() + "\" to \"" + to.string() + "\": " + systemMessage(e)};
+    Result<Bytes> bytes = readFileBytes(from);
+    if (!bytes)
+        return Error{bytes.error()};
+    return writeWhole(to, *bytes, modeFrom);
+}
+
+} // namespace
 
 const char* fileOpName(FileOp op)
 {
     switch (op) {
-    case FileOp::OpenRead: return "open for reading";
-    case FileOp::Read: return "read";
-    case FileOp::OpenWrite: return "open for writing";
-    case FileOp::Write: return "write";
-    case FileOp::Sync: return "flush";
-    case FileOp::Close: return "close";
-    case FileOp::Rename: return "rename";
-    case FileOp::Remove: return "remove";
-    case FileOp::Copy: return "copy";
-    case FileOp::Link: return "link";
+    case FileOp::OpenRead:
+        return "open for reading";
+    case FileOp::Read:
+        return "read";
+    case FileOp::OpenWrite:
+        return "open for writing";
+    case FileOp::Write:
+        return "write";
+    case FileOp::Sync:
+        return "flush";
+    case FileOp::Close:
+        return "close";
+    case FileOp::Rename:
+        return "rename";
+    case FileOp::Remove:
+        return "remove";
+    case FileOp::Copy:
+        return "copy";
+    case FileOp::Link:
+        return "link";
+    case FileOp::Lock:
+        return "lock";
+    case FileOp::SyncFolder:
+        return "flush the folder";
+    case FileOp::Chmod:
+        return "set the mode";
     }
     return "?";
 }
@@ -69,11 +173,25 @@ std::string systemMessage(int error)
     return std::strerror(error);
 }
 
-Result<Bytes> readFileBytes(const fs::path& path, std::size_t maxBytes)
+Result<FileIdentity> fileIdentity(const fs::path& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return failure("Cannot examine", path, errno);
+    return identityOf(info);
+}
+
+Result<Bytes> readFileBytes(const fs::path& path, std::size_t maxBytes, FileIdentity* identity)
 {
     if (int e = injectedFault(FileOp::OpenRead, path))
         return failure("Cannot open", path, e);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Something other than a file is refused before it is opened: opening a device can
+    // do something of its own, and a named pipe waits for a writer.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return notAFile("Cannot read", path, info.st_mode);
+    // O_NONBLOCK: a named pipe put there since is still opened without waiting.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return failure("Cannot open", path, errno);
     struct FdCloser {
@@ -81,13 +199,14 @@ Result<Bytes> readFileBytes(const fs::path& path, std::size_t maxBytes)
         ~FdCloser() { ::close(fd); }
     } closer{fd};
 
-    struct stat info {};
     if (::fstat(fd, &info) != 0)
         return failure("Cannot read", path, errno);
     if (!S_ISREG(info.st_mode))
-        return Error{"\"" + path.string() + "\" is not a file"};
+        return notAFile("Cannot read", path, info.st_mode);
     if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
         return Error{"\"" + path.string() + "\" is larger than " + std::to_string(maxBytes) + " bytes"};
+    if (identity)
+        *identity = identityOf(info);
 
     Bytes bytes;
     bytes.reserve(static_cast<std::size_t>(info.st_size));
@@ -110,14 +229,124 @@ Result<Bytes> readFileBytes(const fs::path& path, std::size_t maxBytes)
     return bytes;
 }
 
+Result<fs::path> resolveWriteTarget(const fs::path& path)
+{
+    std::error_code error;
+    fs::path target = fs::absolute(path, error);
+    // A missing file is no error here: the write makes it.
+    auto isLink = [&] {
+        const fs::file_type type = fs::symlink_status(target, error).type();
+        if (type == fs::file_type::not_found)
+            error.clear();
+        return type == fs::file_type::symlink;
+    };
+    for (int hops = 0; !error && isLink(); ++hops) {
+        if (hops == kMaxLinkHops)
+            return failure("Cannot write", path, ELOOP);
+        const fs::path link = fs::read_symlink(target, error);
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    if (!error)
+        target = fs::weakly_canonical(target, error);
+    if (error)
+        return failure("Cannot find where to write", path, error.value());
+    return target;
+}
+
+Result<void> checkNotWritingOver(const fs::path& output, const fs::path& input, std::string_view inputName)
+{
+    std::error_code error;
+    if (fs::equivalent(output, input, error)) {
+        return Error{"\"" + output.string() + "\" is " + std::string(inputName) +
+                     " itself; nothing was written. Choose another file."};
+    }
+    return {};
+}
+
+Result<FolderLock> FolderLock::acquire(const fs::path& folder, const std::string& busyMessage,
+                                       std::chrono::milliseconds wait)
+{
+    if (int e = injectedFault(FileOp::Lock, folder))
+        return failure("Cannot lock the folder", folder, e);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return failure("Cannot lock the folder", folder, errno);
+    FolderLock lock(fd, folder);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return lock;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return failure("Cannot lock the folder", folder, errno);
+        if (std::chrono::steady_clock::now() >= deadline)
+            return Error{busyMessage};
+        std::this_thread::sleep_for(kLockRetryInterval);
+    }
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_folder(std::move(other.m_folder))
+{
+}
+
+FolderLock& FolderLock::operator=(FolderLock&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_folder = std::move(other.m_folder);
+    }
+    return *this;
+}
+
+FolderLock::~FolderLock()
+{
+    // Closing the last descriptor of the open folder releases the lock.
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Result<void> syncFolder(const fs::path& folder)
+{
+    const char* what = "Cannot flush to the disk the folder";
+    if (int e = injectedFault(FileOp::SyncFolder, folder))
+        return failure(what, folder, e);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        // A folder the user may write in but not list cannot be opened to be flushed.
+        if (errno == EACCES)
+            return {};
+        return failure(what, folder, errno);
+    }
+    int rc = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems (FUSE, some network shares) cannot flush a folder: EINVAL.
+    if (rc != 0 && error != EINVAL)
+        return failure(what, folder, error);
+    return {};
+}
+
 Result<OutputFile> OutputFile::create(const fs::path& path)
 {
     if (int e = injectedFault(FileOp::OpenWrite, path))
         return failure("Cannot create", path, e);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return notAFile("Cannot write", path, info.st_mode);
+    // O_NONBLOCK: a named pipe put there since is refused below instead of waited on.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0)
         return failure("Cannot create", path, errno);
-    return OutputFile(fd, path);
+    OutputFile file(fd, path);
+    if (::fstat(fd, &info) != 0)
+        return failure("Cannot create", path, errno);
+    if (!S_ISREG(info.st_mode))
+        return notAFile("Cannot write", path, info.st_mode);
+    return file;
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
@@ -191,11 +420,9 @@ AtomicFileWriter::AtomicFileWriter(OutputFile file, fs::path target, fs::path te
 }
 
 AtomicFileWriter::AtomicFileWriter(AtomicFileWriter&& other) noexcept
-    : m_file(std::move(other.m_file)),
-      m_target(std::move(other.m_target)),
-      m_temporary(std::move(other.m_temporary)),
-      m_prepared(other.m_prepared),
-      m_done(std::exchange(other.m_done, true))
+    : m_file(std::move(other.m_file)), m_target(std::move(other.m_target)),
+      m_temporary(std::move(other.m_temporary)), m_prepared(other.m_prepared),
+      m_done(std::exchange(other.m_done, true)), m_inPlace(other.m_inPlace)
 {
 }
 
@@ -208,6 +435,7 @@ AtomicFileWriter& AtomicFileWriter::operator=(AtomicFileWriter&& other) noexcept
         m_temporary = std::move(other.m_temporary);
         m_prepared = other.m_prepared;
         m_done = std::exchange(other.m_done, true);
+        m_inPlace = other.m_inPlace;
     }
     return *this;
 }
@@ -227,15 +455,37 @@ void AtomicFileWriter::discard()
     fs::remove(m_temporary, ignored);
 }
 
-Result<AtomicFileWriter> AtomicFileWriter::create(const fs::path& target)
+Result<AtomicFileWriter> AtomicFileWriter::create(const fs::path& target, const fs::path& modeFrom)
 {
-    fs::path folder = target.parent_path();
-    fs::path temporary = (folder.empty() ? fs::path(".") : folder) /
-                         ("." + target.filename().string() + ".tmp-" + randomSuffix());
-    Result<OutputFile> file = OutputFile::create(temporary);
-    if (!file)
-        return Error{file.error()};
-    return AtomicFileWriter(std::move(file).value(), target, temporary);
+    Result<fs::path> resolved = resolveWriteTarget(target);
+    if (!resolved)
+        return Error{resolved.error()};
+    struct stat replaced {};
+    bool takesMode = ::stat(resolved->c_str(), &replaced) == 0;
+    if (takesMode && !S_ISREG(replaced.st_mode))
+        return notAFile("Cannot write", target, replaced.st_mode);
+    if (!modeFrom.empty())
+        takesMode = ::stat(modeFrom.c_str(), &replaced) == 0;
+
+    fs::path temporary;
+    int fd = -1;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
+        temporary = temporaryBeside(*resolved);
+        error = injectedFault(FileOp::OpenWrite, temporary);
+        if (error == 0) {
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            error = fd < 0 ? errno : 0;
+        }
+    }
+    if (error != 0)
+        return failure("Cannot create", temporary, error);
+    AtomicFileWriter writer(OutputFile(fd, temporary), *resolved, temporary);
+    if (takesMode) {
+        if (auto kept = takeModeOf(fd, temporary, replaced); !kept)
+            return Error{kept.error()};
+    }
+    return writer;
 }
 
 Result<void> AtomicFileWriter::write(ByteView bytes)
@@ -274,6 +524,11 @@ Result<void> AtomicFileWriter::commitPrepared()
         return renamed;
     }
     m_done = true;
+    m_inPlace = true;
+    if (auto synced = syncFolder(m_target.parent_path()); !synced) {
+        return Error{"\"" + m_target.string() +
+                     "\" was written, but may not survive a power cut: " + synced.error()};
+    }
     return {};
 }
 
@@ -286,12 +541,7 @@ Result<void> AtomicFileWriter::commit()
 
 Result<void> writeFileAtomic(const fs::path& target, ByteView bytes)
 {
-    Result<AtomicFileWriter> writer = AtomicFileWriter::create(target);
-    if (!writer)
-        return Error{writer.error()};
-    if (auto written = writer->write(bytes); !written)
-        return written;
-    return writer->commit();
+    return writeWhole(target, bytes, {});
 }
 
 Result<void> renameFile(const fs::path& from, const fs::path& to)
@@ -299,7 +549,8 @@ Result<void> renameFile(const fs::path& from, const fs::path& to)
     if (int e = injectedFault(FileOp::Rename, to))
         return Error{"Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " + systemMessage(e)};
     if (::rename(from.c_str(), to.c_str()) != 0)
-        return Error{"Cannot move \"" + from.string() + "\" to \"" + to.string() + "\": " + systemMessage(errno)};
+        return Error{"Cannot move \"" + from.string() + "\" to \"" + to.string() +
+                     "\": " + systemMessage(errno)};
     return {};
 }
 
@@ -314,41 +565,54 @@ Result<void> removeFile(const fs::path& path)
 
 Result<void> copyFileAtomic(const fs::path& from, const fs::path& to)
 {
-    if (int e = injectedFault(FileOp::Copy, to))
-        return Error{"Cannot copy \"" + from.string() + "\" to \"" + to.string() + "\": " + systemMessage(e)};
-    Result<Bytes> bytes = readFileBytes(from);
-    if (!bytes)
-        return Error{bytes.error()};
-    return writeFileAtomic(to, *bytes);
+    return copyFile(from, to, {});
 }
 
 Result<void> linkOrCopyFile(const fs::path& from, const fs::path& to)
 {
-    const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+    Result<fs::path> target = resolveWriteTarget(to);
+    if (!target)
+        return Error{target.error()};
+    std::error_code same;
+    if (fs::equivalent(from, *target, same))
+        return {};
+    struct stat replaced {};
+    if (::stat(target->c_str(), &replaced) == 0 && !S_ISREG(replaced.st_mode))
+        return notAFile("Cannot write", to, replaced.st_mode);
+
     fs::path temporary;
     int error = EEXIST;
-    for (int attempt = 0; attempt < 8 && error == EEXIST; ++attempt) {
-        temporary = folder / ("." + to.filename().string() + ".tmp-" + randomSuffix());
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && error == EEXIST; ++attempt) {
+        temporary = temporaryBeside(*target);
         error = injectedFault(FileOp::Link, temporary);
-        if (error == 0 && ::link(from.c_str(), temporary.c_str()) != 0)
+        // AT_SYMLINK_FOLLOW: a link to `from` is a link to the file it names.
+        if (error == 0 &&
+            ::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0)
             error = errno;
     }
     switch (error) {
-    case 0: break;
-    // The file system has no hard links, or none more for this file: a copy does.
+    case 0:
+        break;
+    // The file system has no hard links, or none more for this file: a copy does, with
+    // the mode the link would have kept.
     case EPERM:
     case EXDEV:
     case EMLINK:
     case ENOSYS:
-    case EOPNOTSUPP: return copyFileAtomic(from, to);
+    case EOPNOTSUPP:
+        return copyFile(from, *target, from);
     default:
-        return Error{"Cannot link \"" + from.string() + "\" as \"" + to.string() + "\": " + systemMessage(error)};
+        return Error{"Cannot link \"" + from.string() + "\" as \"" + to.string() +
+                     "\": " + systemMessage(error)};
     }
-    if (auto renamed = renameFile(temporary, to); !renamed) {
+    if (auto renamed = renameFile(temporary, *target); !renamed) {
         ::unlink(temporary.c_str());
         return renamed;
     }
+    if (auto synced = syncFolder(target->parent_path()); !synced)
+        return Error{"\"" + target->string() +
+                     "\" was made, but may not survive a power cut: " + synced.error()};
     return {};
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -25,6 +26,8 @@ namespace {
 constexpr std::chrono::seconds kInstallToolTimeout{30};
 // Output of the tool kept for the message when it fails.
 constexpr std::size_t kMaxToolOutputBytes = 4096;
+// How often the tool's exit is looked for while it runs.
+constexpr std::chrono::milliseconds kExitCheckInterval{20};
 
 std::string quotedPath(const fs::path& path)
 {
@@ -74,13 +77,38 @@ struct ToolRun {
     std::string output;
 };
 
+// Appends what the pipe holds now to the output (up to kMaxToolOutputBytes) without
+// waiting; false once the pipe is closed by every writer or cannot be read.
+bool readAvailable(int fd, std::string& output)
+{
+    char buffer[1024];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        if (n == 0)
+            return false;
+        std::size_t room = kMaxToolOutputBytes - std::min(output.size(), kMaxToolOutputBytes);
+        output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+        // A program that writes without end is not read past the bytes kept.
+        if (output.size() >= kMaxToolOutputBytes)
+            return true;
+    }
+}
+
 // Runs a program without a shell, its standard input empty and its output (both
-// streams) captured; a program still running after the timeout is killed.
+// streams) captured. The run ends when the program exits: a child it leaves behind may
+// hold the output open, so the output is read only while the program runs and what is
+// left in the pipe at its exit. A program still running after the timeout is killed.
 Result<ToolRun> runTool(const std::vector<std::string>& argv)
 {
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
         return Error{"Cannot start " + argv.front() + ": " + systemMessage(errno)};
+    // Only the end read here never blocks; the program writes as it would anywhere.
+    ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -101,40 +129,46 @@ Result<ToolRun> runTool(const std::vector<std::string>& argv)
 
     ToolRun run;
     const auto deadline = std::chrono::steady_clock::now() + kInstallToolTimeout;
-    bool timedOut = false;
+    bool outputOpen = true;
+    bool exited = false;
+    int waitError = 0;
+    int status = 0;
     for (;;) {
+        pid_t waited = ::waitpid(pid, &status, WNOHANG);
+        if (waited == pid) {
+            exited = true;
+            break;
+        }
+        if (waited < 0 && errno != EINTR) {
+            waitError = errno;
+            break;
+        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
+        if (left.count() <= 0)
             break;
+        // The exit is looked for at least this often, whether or not output comes.
+        auto slice = std::min(left, kExitCheckInterval);
+        if (outputOpen) {
+            pollfd readable{pipeEnds[0], POLLIN, 0};
+            if (::poll(&readable, 1, static_cast<int>(slice.count())) > 0)
+                outputOpen = readAvailable(pipeEnds[0], run.output);
+        } else {
+            std::this_thread::sleep_for(slice);
         }
-        pollfd readable{pipeEnds[0], POLLIN, 0};
-        int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            timedOut = ready == 0;
-            break;
-        }
-        char buffer[1024];
-        ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        if (run.output.size() < kMaxToolOutputBytes)
-            run.output.append(buffer, static_cast<std::size_t>(n));
     }
+    if (exited && outputOpen)
+        readAvailable(pipeEnds[0], run.output);
     ::close(pipeEnds[0]);
-    if (timedOut)
+    if (waitError != 0)
+        return Error{"Cannot learn how " + argv.front() + " ended: " + systemMessage(waitError)};
+    if (!exited) {
         ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut)
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
         return Error{argv.front() + " did not finish within " + std::to_string(kInstallToolTimeout.count()) +
                      " seconds and was stopped"};
+    }
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     while (!run.output.empty() && (run.output.back() == '\n' || run.output.back() == '\r'))
         run.output.pop_back();

@@ -1,5 +1,9 @@
 #include "shell/palm_desktop.h"
 
+#include "shell/windows1252.h"
+
+#include <system_error>
+
 namespace chwr {
 
 std::string directoryFromInstallCommand(std::string_view commandLine)
@@ -23,6 +27,19 @@ std::string findPalmDesktopDirectory(const SettingsStore& store)
     if (text.empty())
         return {};
     return directoryFromInstallCommand(text);
+}
+
+std::filesystem::path hotSyncUserFolder(const std::filesystem::path& palmDesktopDirectory,
+                                        std::string_view directoryName)
+{
+    std::filesystem::path utf8 = palmDesktopDirectory / directoryName;
+    std::error_code error;
+    if (std::filesystem::is_directory(utf8, error))
+        return utf8;
+    std::filesystem::path codePage = palmDesktopDirectory / asString(utf8ToWindows1252(directoryName));
+    if (std::filesystem::is_directory(codePage, error))
+        return codePage;
+    return utf8;
 }
 
 PalmDesktopDiscovery discoverPalmDesktop(const SettingsStore& store)

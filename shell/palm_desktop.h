@@ -3,6 +3,7 @@
 #include "shell/settings_store.h"
 #include "shell/users_dat.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ std::string directoryFromInstallCommand(std::string_view commandLine);
 // Palm Desktop's "Path" value; failing that, the folder of its install tool's command
 // line, from the current user's classes and then the machine's. Empty when none names one.
 std::string findPalmDesktopDirectory(const SettingsStore& store);
+
+// The folder of a HotSync user (a directory name as users.dat lists it, in UTF-8) under
+// the Palm Desktop folder. A folder copied from Windows carries the name either in UTF-8
+// or as the Windows-1252 bytes that users.dat holds: the UTF-8 name when such a folder
+// exists, else the Windows-1252 name when that one exists, else the UTF-8 name.
+std::filesystem::path hotSyncUserFolder(const std::filesystem::path& palmDesktopDirectory,
+                                        std::string_view directoryName);
 
 struct PalmDesktopDiscovery {
     std::string PalmDesktopDirectory; // empty when none was found

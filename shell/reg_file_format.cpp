@@ -12,6 +12,8 @@ namespace {
 // Byte order marks: regedit exports UTF-16 little-endian; editors may add UTF-8's.
 constexpr std::array<std::uint8_t, 2> kUtf16LeMark = {0xFF, 0xFE};
 constexpr std::array<std::uint8_t, 3> kUtf8Mark = {0xEF, 0xBB, 0xBF};
+// The character that the marks encode.
+constexpr std::uint32_t kByteOrderMark = 0xFEFF;
 // Stand-in for a UTF-16 unit that is not a valid character.
 constexpr char kReplacementCharacter = '?';
 // The registry's own roots, as .reg files name them.
@@ -44,7 +46,8 @@ void appendUtf8(std::string& out, std::uint32_t code)
     }
 }
 
-// UTF-16 little-endian (after its mark) to UTF-8; an odd last byte is dropped.
+// UTF-16 little-endian (after its mark) to UTF-8; an odd last byte is dropped, and so
+// is the mark of an export appended to another.
 std::string utf16LeToUtf8(ByteView bytes)
 {
     std::string out;
@@ -60,12 +63,54 @@ std::string utf16LeToUtf8(ByteView bytes)
                 continue;
             }
         }
+        if (unit == kByteOrderMark)
+            continue;
         if (unit >= 0xD800 && unit < 0xE000)
             out += kReplacementCharacter;
         else
             appendUtf8(out, unit);
     }
     return out;
+}
+
+// Where the part of the file that starts at `from` ends: at the next UTF-16 mark, or
+// at a UTF-8 mark that starts a line. A UTF-16 part runs to the end of the file (a
+// mark inside it is an export appended to it, in UTF-16 again).
+std::size_t partEnd(ByteView bytes, std::size_t from, bool utf16)
+{
+    if (utf16)
+        return bytes.size();
+    for (std::size_t i = from; i < bytes.size(); ++i) {
+        ByteView rest = bytes.subspan(i);
+        if (startsWith(rest, kUtf16LeMark) ||
+            (i > from && bytes[i - 1] == '\n' && startsWith(rest, kUtf8Mark)))
+            return i;
+    }
+    return bytes.size();
+}
+
+// The file's text in UTF-8. A person may append a .reg export to the settings file: a
+// regedit export in UTF-16 after text of this system, say. So the bytes are split where
+// a byte order mark starts, and each part is decoded in the encoding its mark names (a
+// part without one is UTF-8); a part that does not end its last line gets a line break.
+std::string decodeRegText(ByteView bytes)
+{
+    std::string text;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        ByteView rest = bytes.subspan(start);
+        const bool utf16 = startsWith(rest, kUtf16LeMark);
+        const std::size_t markSize = utf16                         ? kUtf16LeMark.size()
+                                     : startsWith(rest, kUtf8Mark) ? kUtf8Mark.size()
+                                                                   : 0;
+        const std::size_t end = partEnd(bytes, start + markSize, utf16);
+        ByteView part = bytes.subspan(start + markSize, end - start - markSize);
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+        text += utf16 ? utf16LeToUtf8(part) : asString(part);
+        start = end;
+    }
+    return text;
 }
 
 std::string_view trimmed(std::string_view text)
@@ -383,13 +428,7 @@ std::string formatValueLine(const RegistryFileValue& entry)
 RegFileParse parseRegFile(ByteView bytes)
 {
     RegFileParse result;
-    std::string text;
-    if (startsWith(bytes, kUtf16LeMark))
-        text = utf16LeToUtf8(bytes.subspan(kUtf16LeMark.size()));
-    else if (startsWith(bytes, kUtf8Mark))
-        text = asString(bytes.subspan(kUtf8Mark.size()));
-    else
-        text = asString(bytes);
+    const std::string text = decodeRegText(bytes);
 
     if (text.find('\0') != std::string::npos) {
         result.problems.push_back("the file holds 0 bytes: it is not a text file");
@@ -404,8 +443,10 @@ RegFileParse parseRegFile(ByteView bytes)
                                   std::string(kRegFileHeader) + "\"");
         return result;
     }
-    std::string_view header = trimmed(lines[index]);
-    if (header != kRegFileHeader && header != kRegFileHeaderVersion4) {
+    auto isHeaderLine = [](std::string_view line) {
+        return line == kRegFileHeader || line == kRegFileHeaderVersion4;
+    };
+    if (!isHeaderLine(trimmed(lines[index]))) {
         result.problems.push_back(
             problemAt(index + 1, "the first line should be \"" + std::string(kRegFileHeader) + "\""));
         return result;
@@ -424,6 +465,9 @@ RegFileParse parseRegFile(ByteView bytes)
             comments.emplace_back(line);
             continue;
         }
+        // The first line of an export appended to the file.
+        if (isHeaderLine(line))
+            continue;
         if (line.front() == '[') {
             currentKey.reset();
             sawKeyLine = true;

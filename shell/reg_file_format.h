@@ -40,7 +40,9 @@ struct RegFileParse {
 };
 
 // Reads a .reg file. Files exported by regedit are UTF-16 with a byte order mark; their
-// text is turned into UTF-8, the single-byte text of this system.
+// text is turned into UTF-8, the text of this system. An export appended to the file is
+// read too, each part in its own encoding (a part starts at a byte order mark), and its
+// own first line ("Windows Registry Editor Version 5.00") is passed over.
 RegFileParse parseRegFile(ByteView bytes);
 
 // Writes the contents as a .reg file that parseRegFile reads back to the same keys,

@@ -156,11 +156,35 @@ Result<std::string> registryKeyPath(RegistryRoot root, std::string_view subKey)
     return path;
 }
 
+bool RegistryFileContents::NoCaseLess::operator()(std::string_view a, std::string_view b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return asciiUpper(x) < asciiUpper(y); });
+}
+
+void RegistryFileContents::updateIndex(bool always) const
+{
+    if (!always && m_indexedKeys == keys.size())
+        return;
+    // Of two keys that differ only in case, the first is the one found.
+    m_index.clear();
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        m_index.emplace(keys[i].path, i);
+    m_indexedKeys = keys.size();
+}
+
 RegistryFileKey* RegistryFileContents::findKey(std::string_view fullPath)
 {
-    auto it = std::find_if(keys.begin(), keys.end(),
-                           [&](const RegistryFileKey& k) { return equalsNoCase(k.path, fullPath); });
-    return it == keys.end() ? nullptr : &*it;
+    updateIndex();
+    auto found = m_index.find(fullPath);
+    if (found == m_index.end())
+        return nullptr;
+    if (found->second < keys.size() && equalsNoCase(keys[found->second].path, fullPath))
+        return &keys[found->second];
+    // A key was changed or replaced in the list: index it afresh.
+    updateIndex(true);
+    found = m_index.find(fullPath);
+    return found == m_index.end() ? nullptr : &keys[found->second];
 }
 
 const RegistryFileKey* RegistryFileContents::findKey(std::string_view fullPath) const
@@ -170,11 +194,13 @@ const RegistryFileKey* RegistryFileContents::findKey(std::string_view fullPath) 
 
 bool RegistryFileContents::hasKey(std::string_view fullPath) const
 {
-    return std::any_of(keys.begin(), keys.end(), [&](const RegistryFileKey& k) {
-        return equalsNoCase(k.path, fullPath) ||
-               (k.path.size() > fullPath.size() && startsWithNoCase(k.path, fullPath) &&
-                k.path[fullPath.size()] == '\\');
-    });
+    if (findKey(fullPath))
+        return true;
+    // The keys below it are the paths that start with "PATH\"; in this order they begin
+    // at the first path not less than that.
+    const std::string parent = std::string(fullPath) + '\\';
+    auto below = m_index.lower_bound(parent);
+    return below != m_index.end() && startsWithNoCase(below->first, parent);
 }
 
 RegistryFileKey& RegistryFileContents::addKey(std::string_view fullPath)
@@ -182,6 +208,8 @@ RegistryFileKey& RegistryFileContents::addKey(std::string_view fullPath)
     if (RegistryFileKey* key = findKey(fullPath))
         return *key;
     keys.push_back({std::string(fullPath), {}, {}});
+    m_index.emplace(keys.back().path, keys.size() - 1);
+    m_indexedKeys = keys.size();
     return keys.back();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,6 +72,7 @@ struct RegistryFileKey {
     std::vector<std::string> comments;
 };
 struct RegistryFileContents {
+    // In file order. Keys are added through addKey(), which keeps the index below.
     std::vector<RegistryFileKey> keys;
     std::vector<std::string> trailingComments;
 
@@ -82,6 +84,19 @@ struct RegistryFileContents {
     // The key, added at the end when absent. Adding a key may move the others, so a
     // reference returned earlier is not kept across calls.
     RegistryFileKey& addKey(std::string_view fullPath);
+
+private:
+    // Orders paths as the registry compares them: without regard to ASCII case.
+    struct NoCaseLess {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    // Makes the index again when keys has changed other than through addKey().
+    void updateIndex(bool always = false) const;
+    // Each key's place in keys by its path, so that a file of many keys is read and
+    // searched without a pass over all keys for each one.
+    mutable std::map<std::string, std::size_t, NoCaseLess> m_index;
+    mutable std::size_t m_indexedKeys = 0;
 };
 
 // The full path of a key as written in a .reg file, or an error for an empty sub-key.

@@ -1,6 +1,7 @@
 #include "shell/users_dat.h"
 
 #include "shell/file_io.h"
+#include "shell/windows1252.h"
 
 #include <algorithm>
 
@@ -51,8 +52,8 @@ HotSyncUser readUserRecord(UsersDatCursor& cursor)
 {
     HotSyncUser user;
     cursor.skip(kUserRecordSkippedBytes);
-    user.name = cursor.readText(cursor.readByte());
-    user.directoryName = cursor.readText(cursor.readByte());
+    user.name = windows1252ToUtf8(asBytes(cursor.readText(cursor.readByte())));
+    user.directoryName = windows1252ToUtf8(asBytes(cursor.readText(cursor.readByte())));
     return user;
 }
 

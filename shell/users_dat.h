@@ -12,7 +12,7 @@
 namespace chwr {
 
 // Palm Desktop's list of HotSync users, in its folder. Numbers are little-endian, texts
-// single-byte without terminator:
+// bytes of the Windows code page (Windows-1252) without terminator:
 //   2 bytes      skipped
 //   2 bytes      marker; kUsersDatTextMarker adds: 2 bytes skipped, signed 16-bit
 //                length n, n bytes of text (skipped; a negative n is no text)
@@ -30,7 +30,8 @@ inline constexpr std::size_t kUserRecordSkippedBytes = 4;
 inline constexpr std::size_t kMaxUsersDatBytes = 16 * 1024 * 1024;
 
 // One user as read: the name (not used) and the directory name (the "shortname") of
-// the user's folder under the Palm Desktop folder.
+// the user's folder under the Palm Desktop folder, both turned from Windows-1252 into
+// UTF-8, as the user sees them. hotSyncUserFolder() finds the folder by either form.
 struct HotSyncUser {
     std::string name;
     std::string directoryName;

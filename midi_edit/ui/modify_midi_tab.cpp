@@ -1,8 +1,8 @@
 #include "midi_edit/ui/modify_midi_tab.h"
 
-#include "midi_edit/ui/channel_table_model.h"
 #include "midi_edit/crop_rules.h"
 #include "midi_edit/midi_open.h"
+#include "midi_edit/ui/channel_table_model.h"
 #include "midi_edit/ui/mm_control.h"
 #include "midi_edit/ui/progress_dialog.h"
 #include "ringtone_db/ui/load_midi_tab.h"
@@ -101,7 +101,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
-}  // namespace
+} // namespace
 
 ModifyMidiTab::ModifyMidiTab(WindowServices& services, MidiEditState& state, QWidget* parent)
     : QWidget(parent), m_services(services), m_state(state)
@@ -309,7 +309,8 @@ void ModifyMidiTab::Command5_Click()
         failure = playing.error();
     } else if (length <= 0) {
         failure = "The MIDI file \"" + path.filename().string() + "\" has nothing to play.";
-    } else if (Result<MidiFileSummary> opened = openMidiForEditing(path, *channels, m_state, breath); !opened) {
+    } else if (Result<MidiFileSummary> opened = openMidiForEditing(path, *channels, m_state, breath);
+               !opened) {
         failure = opened.error();
     } else {
         summary = std::move(*opened);
@@ -427,8 +428,8 @@ void ModifyMidiTab::Command11_Click()
     showRows();
     if (!result) {
         const std::string& message = result.error();
-        const bool markMessage = message == kStartMarkBelowZeroMessage || message == kStartMarkPastEndMessage ||
-                                 message == kEndMarkPastSongMessage;
+        const bool markMessage = message == kStartMarkBelowZeroMessage ||
+                                 message == kStartMarkPastEndMessage || message == kEndMarkPastSongMessage;
         showError(message, markMessage ? MessageIcon::Exclamation : MessageIcon::None);
         return;
     }
@@ -454,12 +455,20 @@ void ModifyMidiTab::Command8_Click()
     if (m_state.ResultFilePath.empty())
         return;
     const fs::path folder = programFolder() / kMidiFolderName;
-    const std::string proposed = UniqueFileName(folder, SafeFileName(m_state.MidiDisplayName) + kMidiExtension);
+    const std::string proposed =
+        UniqueFileName(folder, SafeFileName(m_state.MidiDisplayName) + kMidiExtension);
     const FileDialogRequest request{"Save MIDI File", kMidiFileFilter, QString(), qtPath(folder / proposed)};
     const std::optional<QString> chosen = m_services.dialogs->save(this, request);
     if (!chosen || chosen->isEmpty())
         return;
-    if (Result<void> copied = copyFileAtomic(m_state.ResultFilePath, fsPath(*chosen)); !copied)
+    const fs::path target = fsPath(*chosen);
+    if (const fs::path database = m_databaseToKeep ? m_databaseToKeep() : fs::path(); !database.empty()) {
+        if (Result<void> kept = checkNotWritingOver(target, database, "the ring tone database"); !kept) {
+            showError(kept.error());
+            return;
+        }
+    }
+    if (Result<void> copied = copyFileAtomic(m_state.ResultFilePath, target); !copied)
         showError(copied.error());
 }
 
@@ -546,7 +555,8 @@ int ModifyMidiTab::sliderPercent(std::int64_t position, std::int64_t length)
 {
     if (length <= 0)
         return 0;
-    return static_cast<int>(divideRoundingHalfToEven(std::max<std::int64_t>(position, 0) * kSliderMaximum, length));
+    return static_cast<int>(
+        divideRoundingHalfToEven(std::max<std::int64_t>(position, 0) * kSliderMaximum, length));
 }
 
 std::int64_t ModifyMidiTab::sliderTarget(std::int64_t length, int value)
@@ -556,4 +566,4 @@ std::int64_t ModifyMidiTab::sliderTarget(std::int64_t length, int value)
     return divideRoundingHalfToEven(length * value, kSliderMaximum);
 }
 
-}  // namespace chwr
+} // namespace chwr

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 class QGroupBox;
@@ -39,6 +40,12 @@ inline constexpr const char* kModifyExportTag = "ModifyExport";
 class ModifyMidiTab : public QWidget {
     Q_OBJECT
 public:
+    // The ring tone database the list was loaded from, which "Save MIDI File" never
+    // writes over; the window sets it.
+    void setDatabaseToKeep(std::function<std::filesystem::path()> database)
+    {
+        m_databaseToKeep = std::move(database);
+    }
     ModifyMidiTab(WindowServices& services, MidiEditState& state, QWidget* parent = nullptr);
     ~ModifyMidiTab() override;
 
@@ -48,8 +55,8 @@ public:
     QLabel* lblMIDISize = nullptr;
     QLabel* lblMIDITracks = nullptr;
 
-    QPushButton* Command5 = nullptr;   // "Open File"
-    QString Command5Tag;               // kModifyExportTag selects the hand-off mode
+    QPushButton* Command5 = nullptr; // "Open File"
+    QString Command5Tag;             // kModifyExportTag selects the hand-off mode
     DataRepeater* DataRepeater1 = nullptr;
 
     // Crop frame.
@@ -61,17 +68,17 @@ public:
     QLineEdit* txtMaxMSec = nullptr;
     QLineEdit* txtMaxTicks = nullptr;
     QLabel* Label3 = nullptr;
-    QPushButton* Command9 = nullptr;   // "Mark Start"
-    QPushButton* Command10 = nullptr;  // "Mark End"
-    QPushButton* Command15 = nullptr;  // "Goto Start"
-    QPushButton* Command16 = nullptr;  // "Goto End"
+    QPushButton* Command9 = nullptr;  // "Mark Start"
+    QPushButton* Command10 = nullptr; // "Mark End"
+    QPushButton* Command15 = nullptr; // "Goto Start"
+    QPushButton* Command16 = nullptr; // "Goto End"
     QScrollBar* HScroll1 = nullptr;
-    MMControl* MMControl1 = nullptr;   // preview of the opened file
+    MMControl* MMControl1 = nullptr; // preview of the opened file
 
-    QPushButton* Command11 = nullptr;  // "Apply"
-    MMControl* MMControl3 = nullptr;   // the rewrite result
-    QPushButton* Command8 = nullptr;   // "Save MIDI File"
-    QPushButton* Command17 = nullptr;  // "Load MIDI File"
+    QPushButton* Command11 = nullptr; // "Apply"
+    MMControl* MMControl3 = nullptr;  // the rewrite result
+    QPushButton* Command8 = nullptr;  // "Save MIDI File"
+    QPushButton* Command17 = nullptr; // "Load MIDI File"
 
     // The progress window of "Apply" (object name "Dialog"); the main window closes it
     // when it closes, which cancels a run that is going.
@@ -135,6 +142,7 @@ private:
     bool m_busy = false;
     bool m_opened = false;
     bool m_hasResult = false;
+    std::function<std::filesystem::path()> m_databaseToKeep;
 };
 
-}  // namespace chwr
+} // namespace chwr

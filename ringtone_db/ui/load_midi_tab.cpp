@@ -133,6 +133,15 @@ void LoadMidiTab::refuse(const QString& message)
     m_services.messages->show(window(), message, MessageIcon::Exclamation);
 }
 
+void LoadMidiTab::unload()
+{
+    (void)MMControl2->command("Close");
+    ListView1->clear();
+    m_database = RingToneDatabase();
+    m_loadedPaths.reset();
+    m_loadedFile = {};
+}
+
 void LoadMidiTab::appendRow(std::size_t index)
 {
     const RingToneRecord& ringTone = m_database.ringTones().at(index);
@@ -171,20 +180,22 @@ void LoadMidiTab::Command1_Click()
         return;
     }
     if (!FileExists(paths->database)) {
-        // A database that is not there empties the list; nothing stays loaded that the
-        // list does not show.
-        ListView1->clear();
-        m_database = RingToneDatabase();
+        unload();
         refuse(QString::fromStdString(kDatabaseMissingMessage + paths->database.string()));
         return;
     }
-    Result<RingToneDatabase> loaded = loadRingTones(paths->database);
+    LoadedFileIdentity identity;
+    Result<RingToneDatabase> loaded = loadRingTones(paths->database, &identity);
     if (!loaded) {
-        // A damaged or unreadable database leaves the earlier list and database alone.
+        // A refused database unloads the earlier one too: "Update" must never write an
+        // older list over the file the user just tried to load.
+        unload();
         refuse(QString::fromStdString(loaded.error()));
         return;
     }
     m_database = std::move(loaded).value();
+    m_loadedPaths = *paths;
+    m_loadedFile = std::move(identity);
     showRows();
     Command2->setEnabled(true);
     Command7->setEnabled(true);
@@ -239,21 +250,20 @@ void LoadMidiTab::Command7_Click()
 {
     if (m_filling)
         return;
-    if (!m_database.isLoaded()) {
+    if (!m_database.isLoaded() || !m_loadedPaths) {
         refuse(kNoRingTonesLoadedMessage);
         return;
     }
-    Result<DatabasePaths> paths = m_resolvePaths();
-    if (!paths) {
-        refuse(QString::fromStdString(paths.error()));
-        return;
-    }
+    // The file the list came from, unchanged since: never another one that the Setup tab
+    // names by now, nor one that another program wrote in between.
     Result<UpdateOutcome> updated =
-        updateRingTones(m_database, paths->database, paths->backup, m_services.install);
+        updateRingTones(m_database, m_loadedPaths->database, m_loadedPaths->backup, m_services.install,
+                        UpdateGuard(m_loadedFile));
     if (!updated) {
         m_services.messages->show(window(), QString::fromStdString(updated.error()), MessageIcon::Critical);
         return;
     }
+    m_loadedFile = updated->written;
     ListView1->update();
     QString notice = kHotSyncNotice;
     if (!updated->installMessage.empty())
@@ -328,7 +338,10 @@ void LoadMidiTab::ExportRingTone()
     std::optional<QString> chosen = m_services.dialogs->save(window(), request);
     if (!chosen)
         return;
-    if (auto exported = exportRingTone(m_database, *row, toPath(*chosen)); !exported)
+    const fs::path target = toPath(*chosen);
+    auto exported = m_loadedPaths ? exportRingTone(m_database, *row, target, m_loadedPaths->database)
+                                  : exportRingTone(m_database, *row, target);
+    if (!exported)
         m_services.messages->show(window(), QString::fromStdString(exported.error()), MessageIcon::Critical);
 }
 

@@ -2,6 +2,7 @@
 
 #include "midi_edit/midi_edit_state.h"
 #include "ringtone_db/ring_tone_database.h"
+#include "ringtone_db/ring_tone_files.h"
 #include "shell/result.h"
 #include "shell/ui/window_services.h"
 
@@ -69,6 +70,9 @@ public:
     Result<std::filesystem::path> writeModifyExport(std::size_t row);
     // While the "Modify MIDI" tab rewrites a file, "Modify MIDI" hands nothing over.
     void setHandOffBlocked(bool blocked) { m_handOffBlocked = blocked; }
+    // Where the list was loaded from: "Update" writes there and nowhere else, whatever
+    // the Setup tab says by then. Nothing while no database is loaded.
+    const std::optional<DatabasePaths>& loadedPaths() const { return m_loadedPaths; }
 
 public slots:
     void Command1_Click();
@@ -95,11 +99,16 @@ private:
     void showRows();
     void appendRow(std::size_t index);
     void refuse(const QString& message);
+    // Empties the list, the loaded database and the ring tone player, so that nothing
+    // stale can be played, exported or written.
+    void unload();
 
     WindowServices& m_services;
     RingToneDatabase& m_database;
     MidiEditState& m_state;
     DatabasePathResolver m_resolvePaths;
+    std::optional<DatabasePaths> m_loadedPaths;
+    LoadedFileIdentity m_loadedFile;
     bool m_handOffBlocked = false;
     bool m_filling = false;
 };

@@ -4,9 +4,9 @@
 #include "midi_edit/ui/modify_midi_tab.h"
 #include "midi_edit/ui/progress_dialog.h"
 #include "ringtone_db/ui/load_midi_tab.h"
-#include "shell/ui/about_box.h"
 #include "shell/palm_desktop.h"
 #include "shell/program_folder.h"
+#include "shell/ui/about_box.h"
 #include "shell/ui/program_icon.h"
 #include "shell/ui/qt_ui_services.h"
 #include "shell/ui/setup_tab.h"
@@ -67,6 +67,10 @@ Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(loadTab, &LoadMidiTab::modifyMidiRequested, this, &Form1::ModifyMidiHandOff);
+    modifyTab->setDatabaseToKeep([this] {
+        const std::optional<DatabasePaths>& loaded = loadTab->loadedPaths();
+        return loaded ? loaded->database : std::filesystem::path();
+    });
     connect(modifyTab, &ModifyMidiTab::loadMidiFileRequested, this, &Form1::LoadMidiFileIntoList);
     // While "Apply" runs, the list is not reloaded and no ring tone is handed over.
     connect(modifyTab, &ModifyMidiTab::rewriteRunning, this, [this](bool running) {

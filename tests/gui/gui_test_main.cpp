@@ -1,12 +1,8 @@
-// The GUI tests' main(): an offscreen QApplication exists before any widget is made,
-// then GoogleTest runs every case on this (the user-interface) thread.
+// main() of the GUI tests: an offscreen QApplication, then every case on this thread.
 
 #include <QApplication>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 int main(int argc, char** argv)
 {

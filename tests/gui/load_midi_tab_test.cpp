@@ -1,401 +1,206 @@
-#include "midi_edit/ui/mm_control.h"
-#include "ringtone_db/ui/load_midi_tab.h"
-#include "ringtone_db/ring_tone_database.h"
-#include "shell/file_io.h"
-#include "shell/ui/setup_tab.h"
-#include "tests/gui/main_window_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
-#include <QPushButton>
-#include <QTabWidget>
-#include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
-
-namespace chwr {
+namespace chwr::test {
 namespace {
-namespace fs = std::filesystem;
-using test::PdbBuilder;
-using test::ScriptedPlayer;
-using test::smallSong;
+using LoadMidi = GuiTest;
+using Tones = std::vector<std::pair<std::string, Bytes>>;
 
-// The "Load MIDI" tab of the real window over a database chosen under "Path:".
-class LoadMidi : public test::MainWindowTest {
-protected:
-    // A database of two ring tones: one from elsewhere and one this program added.
-    void openWithDatabase()
-    {
-        database =
-            writeDatabase("Treo/MIDI_Ring_Tones.PDB", PdbBuilder()
-                                                          .modnumber(5)
-                                                          .ringTone("Morning", smallSong(0, 60))
-                                                          .ringTone("Ring (2)", withMark(smallSong(10, 72))));
-        chooseDatabaseFile(database);
-        openWindow();
-    }
-
-    void openAndLoad()
-    {
-        openWithDatabase();
-        clickLoad();
-        ASSERT_EQ(list().topLevelItemCount(), 2);
-        ui.messages.clear();
-    }
-
-    static Bytes withMark(Bytes data)
-    {
-        data.push_back(AddedMark);
-        return data;
-    }
-
-    RingToneDatabase onDisk(const fs::path& file) const
-    {
-        Result<RingToneDatabase> decoded = RingToneDatabase::decode(readFile(file));
-        EXPECT_TRUE(decoded.ok()) << decoded.error();
-        return decoded ? std::move(decoded).value() : RingToneDatabase();
-    }
-
-    LoadMidiTab& tab() { return *form->loadTab; }
-    ScriptedPlayer& ringTonePlayer() { return player(tab().MMControl2); }
-    QString text(const fs::path& file) const { return QString::fromStdString(file.string()); }
-
-    fs::path database;
-};
-
-TEST_F(LoadMidi, ListsEveryRingToneWithItsSizeAndAddedMark)
+TEST_F(LoadMidi, ShowsTheDatabaseAndDropsItWhenALoadFails)
 {
-    openWithDatabase();
-    clickLoad();
-    EXPECT_TRUE(ui.messages.shown.empty());
-    EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)"}));
+    openAndLoad();
     EXPECT_EQ(column(1), (QStringList{QString::number(smallSong(0, 60).size()),
                                       QString::number(smallSong(10, 72).size() + 1)}));
     EXPECT_EQ(column(2), (QStringList{"", "x"}));
-    EXPECT_TRUE(tab().Command2->isEnabled());
-    EXPECT_TRUE(tab().Command7->isEnabled());
-    EXPECT_EQ(tab().Command1->text(), "Reload Current Ring Tones");
-    // The header, the record list and one 0x00, as read.
-    EXPECT_EQ(readFile(home() / "MIDI_Ring_Tones2.PDB").size(), 79u + 8u * 2u);
-
-    clickLoad();
-    EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)"}));
-}
-
-TEST_F(LoadMidi, ShowsNamesFromTheHandheldsCodePage)
-{
-    database = writeDatabase("tones.PDB", PdbBuilder().ringTone("Caf\xE9", smallSong()));
-    chooseDatabaseFile(database);
-    openWindow();
-    clickLoad();
+    // A database that cannot be read empties the list, and nothing is left to write over it.
+    writeFile("Treo/MIDI_Ring_Tones.PDB", bytesOf("too short for a header"));
+    load().Command1->click();
+    EXPECT_THAT(said(), AllOf(StartsWith("Exclamation: "), HasSubstr("damaged")));
+    EXPECT_EQ(list().topLevelItemCount(), 0);
+    load().Command7_Click();
+    EXPECT_EQ(said(), "Exclamation: No MIDI Ring Tones loaded.");
+    EXPECT_EQ(readFile(database), bytesOf("too short for a header"));
+    // A reload shows the file anew, names in the handheld's code page; one that is gone
+    // empties the list.
+    writeFile("Treo/MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Caf\xE9", smallSong()).build());
+    load().Command1->click();
     EXPECT_EQ(column(0), QStringList{QString::fromUtf8("Caf\u00e9")});
-}
-
-TEST_F(LoadMidi, AMissingDatabaseIsNamedAndLeavesNothingLoaded)
-{
-    openAndLoad();
-    const fs::path missing = path("Treo/gone.PDB");
-    form->location().setPathText(missing.string());
-    clickLoad();
-
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text,
-              "The MIDI Ring Tone database does not exist for this user: " + text(missing));
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(list().topLevelItemCount(), 0);
-    EXPECT_EQ(tab().Command1->text(), "Reload Current Ring Tones");
-
-    // What the list no longer shows cannot be written.
-    ui.messages.clear();
-    tab().Command7->click();
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No MIDI Ring Tones loaded."});
-    EXPECT_FALSE(fs::exists(missing));
-}
-
-TEST_F(LoadMidi, BeforeAnyLoadAMissingDatabaseChangesNoButton)
-{
-    chooseDatabaseFile(path("none.PDB"));
-    openWindow();
-    clickLoad();
-    EXPECT_EQ(ui.messages.texts(), QStringList{"The MIDI Ring Tone database does not exist for this user: " +
-                                               text(path("none.PDB"))});
-    EXPECT_FALSE(tab().Command2->isEnabled());
-    EXPECT_FALSE(tab().Command7->isEnabled());
-    EXPECT_EQ(tab().Command1->text(), "Load Current Ring Tones");
-}
-
-TEST_F(LoadMidi, ADamagedDatabaseIsRefusedAndTheEarlierListStays)
-{
-    openAndLoad();
-    const fs::path damaged = writeFile("damaged.PDB", test::bytesOf("too short for a header"));
-    form->location().setPathText(damaged.string());
-    clickLoad();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_TRUE(ui.messages.shown[0].text.contains("damaged")) << ui.messages.shown[0].text.toStdString();
-    EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)"}));
-}
-
-TEST_F(LoadMidi, TheHotSyncUsersBackupFolderHoldsTheDatabaseAndItsBackup)
-{
-    installPalmDesktop(path("Palm"), {"Treo"});
-    const fs::path backup = path("Palm/Treo/Backup");
-    writeDatabase("Palm/Treo/Backup/MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Bell", smallSong()));
-    openWindow();
-    clickLoad();
-    EXPECT_EQ(column(0), QStringList{"Bell"});
-
-    tab().Command7->click();
-    EXPECT_TRUE(fs::exists(backup / "MIDI_Ring_Tones.bak"));
-    EXPECT_FALSE(fs::exists(home() / "MIDI_Ring_Tones.bak"));
-    ASSERT_EQ(ui.install.installed.size(), 1u);
-    EXPECT_EQ(ui.install.installed[0], backup / "MIDI_Ring_Tones.PDB");
-}
-
-TEST_F(LoadMidi, WithTheHotSyncOptionAndNoUserTheLoadSaysWhy)
-{
-    installPalmDesktop(path("Palm"), {});
-    openWindow();
-    clickLoad();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_TRUE(ui.messages.shown[0].text.startsWith("No HotSync user is selected"));
+    fs::remove(database);
+    load().Command1->click();
+    EXPECT_EQ(said(),
+              "Exclamation: The MIDI Ring Tone database does not exist for this user: " + database.string());
     EXPECT_EQ(list().topLevelItemCount(), 0);
 }
 
-TEST_F(LoadMidi, AddsAMidiFileUnderAFreeNameAndSelectsIt)
+// "Update" writes the file the list came from, and only while nobody changed it since:
+// not a file the Setup tab names by then, not over another program's write.
+TEST_F(LoadMidi, UpdateWritesOnlyTheFileItLoadedAsItWasLoaded)
 {
     openAndLoad();
+    const Bytes other = PdbBuilder().ringTone("Other", smallSong()).build();
+    writeFile("Treo/MIDI_Ring_Tones.PDB", other);
+    load().Command7_Click();
+    EXPECT_THAT(said(), AllOf(StartsWith("Critical: "), HasSubstr("changed on disk since it was loaded")));
+    EXPECT_EQ(readFile(database), other);
+
+    load().Command1->click();
+    form->location().selectOption(1);
+    form->location().setPathText(path("elsewhere.PDB").string());
+    load().Command7_Click();
+    EXPECT_THAT(said(), StartsWith("Information: "));
+    EXPECT_FALSE(fs::exists(path("elsewhere.PDB")));
+    EXPECT_NE(readFile(database), other);
+    load().Command7_Click();
+    EXPECT_THAT(said(), StartsWith("Information: ")) << "a second update expects the file it wrote";
+}
+
+// Each action that lacks what it needs says why in the system's own words and changes
+// nothing: no row, no button, no file, no tab switch, no hand-off.
+TEST_F(LoadMidi, ActionsThatLackWhatTheyNeedSayWhyAndChangeNothing)
+{
+    const std::string notLoaded = "No MIDI Ring Tones loaded.";
+    const std::string notSelected = "No Ring Tone selected.";
+    installPalmDesktop({});
+    const auto loadMissing = [&] {
+        form->location().selectOption(1);
+        form->location().setPathText(path("none.PDB").string());
+        load().Command1->click();
+    };
+    const auto loadResult = [&] {
+        form->midiState().ResultFilePath = writeFile("big.mid", midiFileOfSize(64001)).string();
+        form->SSTab1->setCurrentIndex(1);
+        modify().Command17_Click();
+    };
+    const std::vector<std::tuple<const char*, bool, std::function<void()>, std::string>> cases = {
+        {"add before a load", false, [&] { load().Command2_Click(); }, notLoaded},
+        {"click on the empty list", false, [&] { clickRow(-1); }, notLoaded},
+        {"load without a HotSync user", false, [&] { load().Command1->click(); },
+         "No HotSync user is selected: choose one under \"Hotsync ID (shortname):\", or choose the database "
+         "file under \"Path:\"."},
+        {"load a missing database", false, loadMissing,
+         "The MIDI Ring Tone database does not exist for this user: " + path("none.PDB").string()},
+        {"click below the rows", true, [&] { clickRow(-1); }, notSelected},
+        {"export without a row", true, [&] { load().Command13_Click(); }, notSelected},
+        {"modify without a row", true, [&] { load().Command14_Click(); }, notSelected},
+        {"load a result over 64000 bytes", true, loadResult,
+         "This MIDI file is larger than 64k and cannot be imported."},
+    };
+    for (const auto& [name, loaded, act, message] : cases) {
+        SCOPED_TRACE(name);
+        loaded ? openAndLoad() : openWindow();
+        said();
+        act();
+        EXPECT_EQ(said(), "Exclamation: " + message);
+        EXPECT_EQ(list().topLevelItemCount(), loaded ? 2 : 0);
+        EXPECT_EQ(load().Command1->text(), loaded ? "Reload Current Ring Tones" : "Load Current Ring Tones");
+        EXPECT_EQ(load().Command2->isEnabled() && load().Command7->isEnabled(), loaded);
+        EXPECT_FALSE(load().Command13->isEnabled());
+        EXPECT_EQ(form->SSTab1->currentIndex(), 0);
+        EXPECT_FALSE(fs::exists(home() / kPreviewFileName) || fs::exists(home() / kModifyExportFileName));
+        // The hand-off of "Load MIDI File" is one-shot: the next add asks for a file.
+        EXPECT_EQ(form->midiState().PendingImportPath, "");
+    }
+}
+
+// The first road: a MIDI file added to the list under a free name is written to the
+// database, the earlier database kept as the backup, and handed to the HotSync tool.
+TEST_F(LoadMidi, AnAddedMidiFileIsWrittenToTheDatabaseWithABackup)
+{
+    openAndLoad();
+    ui.cancel();
+    load().Command2->click();
+    EXPECT_EQ(ui.dialogs.at(0),
+              "Open: Add MIDI File, MIDI File (*.mid)|*.mid, " + (home() / "midi").string() + ", ");
     const Bytes song = smallSong(40);
-    const fs::path file = writeFile("songs/Morning.mid", song);
-    ui.dialogs.answer(file);
-    tab().Command2->click();
-
-    ASSERT_EQ(ui.dialogs.calls.size(), 1u);
-    const FileDialogRequest& request = ui.dialogs.calls[0].request;
-    EXPECT_EQ(ui.dialogs.calls[0].kind, test::DialogKind::Open);
-    EXPECT_EQ(request.title, "Add MIDI File");
-    EXPECT_EQ(request.filter, "MIDI File (*.mid)|*.mid");
-    EXPECT_EQ(request.initialFolder, text(home() / "midi"));
-    EXPECT_TRUE(request.fileName.isEmpty());
-
+    addFile(writeFile("songs/Morning.mid", song));
     EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)", "Morning (1)"}));
-    EXPECT_EQ(column(1).back(), QString::number(song.size() + 1));
-    EXPECT_EQ(column(2).back(), "x");
-    EXPECT_EQ(tab().selectedRow(), 2u);
-    EXPECT_EQ(form->midiState().MidiDisplayName, "Morning");
+    EXPECT_EQ(load().selectedRow(), 2u);
     // Selecting the new row from code starts no preview.
-    EXPECT_FALSE(ringTonePlayer().isOpen());
-    EXPECT_TRUE(ui.messages.shown.empty());
+    EXPECT_FALSE(player(load().MMControl2).isOpen());
 
-    // A title with a counter gives its stem: "Ring (7).mid" is named from "Ring".
-    ui.dialogs.answer(writeFile("songs/Ring (7).mid", song));
-    tab().Command2->click();
-    EXPECT_EQ(column(0).back(), "Ring");
-}
-
-TEST_F(LoadMidi, AFileOfExactly64000BytesIsTheLargestAccepted)
-{
-    openAndLoad();
-    ui.dialogs.answer(writeFile("big.mid", test::midiFileOfSize(64000)));
-    tab().Command2->click();
-    EXPECT_EQ(column(1).back(), "64001");
-
-    ui.dialogs.answer(writeFile("bigger.mid", test::midiFileOfSize(64001)));
-    tab().Command2->click();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text, "This MIDI file is larger than 64k and cannot be imported.");
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(list().topLevelItemCount(), 3);
-}
-
-TEST_F(LoadMidi, AddingIsRefusedBeforeALoadAndACancelledDialogChangesNothing)
-{
-    openWindow();
-    ui.messages.clear();
-    tab().Command2_Click();
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No MIDI Ring Tones loaded."});
-    EXPECT_TRUE(ui.dialogs.calls.empty());
-
-    form->close();
-    form.reset();
-    openAndLoad();
-    ui.dialogs.cancel();
-    tab().Command2->click();
-    EXPECT_EQ(list().topLevelItemCount(), 2);
-    EXPECT_TRUE(ui.messages.shown.empty());
-}
-
-TEST_F(LoadMidi, UpdateWritesTheListKeepsABackupAndHandsTheDatabaseOver)
-{
-    openAndLoad();
     const Bytes original = readFile(database);
-    ui.dialogs.answer(writeFile("Flute.mid", smallSong(73)));
-    tab().Command2->click();
-    tab().Command7->click();
-
-    RingToneDatabase written = onDisk(database);
-    ASSERT_EQ(written.ringTones().size(), 3u);
-    EXPECT_EQ(asString(written.ringTones()[2].name), "Flute");
-    EXPECT_TRUE(written.ringTones()[2].carriesAddedMark());
-    EXPECT_EQ(written.header().modificationNumber(), 6u);
+    load().Command7->click();
+    EXPECT_EQ(said(),
+              "Information: HotSync your device to update your Ring Tones.\n\nQueued for the next HotSync.");
+    EXPECT_EQ(written(), (Tones{{"Morning", smallSong(0, 60)},
+                                {"Ring (2)", marked(smallSong(10, 72))},
+                                {"Morning (1)", marked(song)}}));
     // With a database file chosen by path, the backup goes to the program's folder.
     EXPECT_EQ(readFile(home() / "MIDI_Ring_Tones.bak"), original);
-    EXPECT_EQ(ui.install.installed, std::vector<fs::path>{database});
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text, QString("HotSync your device to update your Ring Tones.\n\n") +
-                                             QString::fromStdString(ui.install.sentence));
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Information);
+    EXPECT_EQ(ui.installed, std::vector<fs::path>{database});
 
-    // A second write counts on, and its backup is the first write.
-    const Bytes first = readFile(database);
-    tab().Command7->click();
-    EXPECT_EQ(onDisk(database).header().modificationNumber(), 7u);
-    EXPECT_EQ(readFile(home() / "MIDI_Ring_Tones.bak"), first);
-}
-
-TEST_F(LoadMidi, WithoutAHotSyncToolTheDatabaseIsWrittenAndTheUserToldWhatToRun)
-{
-    openAndLoad();
-    ui.install.failure = "No HotSync tool was found; install it by hand with pilot-xfer -p usb: -i FILE";
-    tab().Command7->click();
-    EXPECT_EQ(onDisk(database).header().modificationNumber(), 6u);
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_TRUE(ui.messages.shown[0].text.startsWith("HotSync your device to update your Ring Tones."));
-    EXPECT_TRUE(ui.messages.shown[0].text.contains("pilot-xfer -p usb: -i"));
-}
-
-TEST_F(LoadMidi, AFailedWriteLeavesTheDatabaseAsItWas)
-{
-    openAndLoad();
-    const Bytes original = readFile(database);
+    // A write that fails leaves the database as it was and says why.
+    const Bytes before = readFile(database);
     setFileFaultHook([](FileOp op, const fs::path&) { return op == FileOp::Rename ? ENOSPC : 0; });
-    tab().Command7->click();
+    load().Command7->click();
     setFileFaultHook({});
-
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_TRUE(ui.messages.shown[0].text.contains("No space left on device"))
-        << ui.messages.shown[0].text.toStdString();
-    EXPECT_EQ(readFile(database), original);
-    EXPECT_TRUE(ui.install.installed.empty());
-    EXPECT_EQ(listFolder(database.parent_path()), std::vector<std::string>{"MIDI_Ring_Tones.PDB"});
+    EXPECT_THAT(said(), AllOf(StartsWith("Critical: "), HasSubstr("No space left on device")));
+    EXPECT_EQ(readFile(database), before);
+    EXPECT_EQ(ui.installed.size(), 1u);
 }
 
-TEST_F(LoadMidi, UpdateIsRefusedBeforeALoad)
-{
-    chooseDatabaseFile(path("never.PDB"));
-    openWindow();
-    ui.messages.clear();
-    tab().Command7_Click();
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No MIDI Ring Tones loaded."});
-    EXPECT_FALSE(fs::exists(path("never.PDB")));
-    EXPECT_TRUE(ui.install.installed.empty());
-}
-
-TEST_F(LoadMidi, ClickingARingTonePlaysItsPreview)
+// A click on a ring tone plays its preview under the transport control, whose buttons
+// and readout follow the player and which polls it while a file is open; a preview
+// played to its end stands at its start again. The ring tone clicked is exported.
+TEST_F(LoadMidi, AClickedRingTonePlaysUnderTheTransportControlAndIsExported)
 {
     openAndLoad();
-    ringTonePlayer().clearCalls();
+    MMControl& control = *load().MMControl2;
+    ScriptedPlayer& preview = player(&control);
+    auto* timer = control.findChild<QTimer*>();
+    const auto transport = [&] {
+        return QString("%1, %2, %3")
+            .arg(enabled(control), control.positionLabel->text())
+            .arg(timer->isActive() ? timer->interval() : 0);
+    };
+    EXPECT_EQ(transport(), ", 0:00.0 / 0:00.0, 0");
+    preview.setLength(754321);
+    preview.clearCalls();
     clickRow(1);
-    EXPECT_TRUE(ui.messages.shown.empty());
-    const fs::path preview = home() / "Chimewright.dat";
-    EXPECT_EQ(readFile(preview), withMark(smallSong(10, 72)));
-    EXPECT_TRUE(tab().MMControl2->isEnabled());
-    EXPECT_TRUE(tab().Command13->isEnabled());
-    EXPECT_TRUE(tab().Command14->isEnabled());
-    EXPECT_EQ(ringTonePlayer().calls(),
-              (std::vector<std::string>{"Enabled=1", "Close", "DeviceType=Sequencer",
-                                        "FileName=" + preview.string(), "Open", "Play"}));
+    const fs::path file = home() / kPreviewFileName;
+    EXPECT_EQ(readFile(file), marked(smallSong(10, 72)));
+    EXPECT_TRUE(control.isEnabled() && load().Command13->isEnabled() && load().Command14->isEnabled());
+    EXPECT_EQ(preview.calls(), (Calls{"Enabled=1", "Close", "DeviceType=Sequencer",
+                                      "FileName=" + file.string(), "Open", "Play"}));
+    EXPECT_EQ(transport(), "PrevButton StopButton, 0:00.0 / 12:34.3, 1000");
+    control.StopButton->click();
+    preview.setPosition(7500);
+    control.tick();
+    EXPECT_EQ(transport(), "PrevButton PlayButton, 0:07.5 / 12:34.3, 1000");
+    control.PrevButton->click();
+    EXPECT_EQ(transport(), "PrevButton PlayButton, 0:00.0 / 12:34.3, 1000");
+    control.PlayButton->click();
+    EXPECT_EQ(preview.commands(), (Calls{"Close", "Open", "Play", "Stop", "Prev", "Play"}));
+    control.setUpdateInterval(20);
+    const int polls = preview.polls();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return preview.polls() > polls; }, 5000));
 
+    preview.clearCalls();
+    preview.setPosition(4000);
+    preview.raiseStatusUpdate();
+    EXPECT_TRUE(preview.commands().empty());
+    preview.setPosition(preview.length());
+    preview.raiseStatusUpdate();
+    EXPECT_EQ(preview.commands(), Calls{"Prev"});
+    ASSERT_TRUE(control.command("Close").ok());
+    EXPECT_EQ(transport(), ", 0:00.0 / 0:00.0, 0");
+    preview.failNextOpen("No General MIDI SoundFont is installed.");
     clickRow(0);
-    EXPECT_EQ(readFile(preview), smallSong(0, 60));
-}
+    EXPECT_EQ(said(), "Exclamation: No General MIDI SoundFont is installed.");
+    EXPECT_EQ(readFile(file), smallSong(0, 60));
 
-TEST_F(LoadMidi, ClicksThatFindNoRingToneSayWhy)
-{
-    openWindow();
-    ui.messages.clear();
-    clickRow(-1);
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No MIDI Ring Tones loaded."});
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
-
-    form.reset();
-    openAndLoad();
-    clickRow(-1);
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No Ring Tone selected."});
-    EXPECT_FALSE(fs::exists(home() / "Chimewright.dat"));
-    EXPECT_FALSE(tab().Command13->isEnabled());
-}
-
-TEST_F(LoadMidi, APlayerThatCannotOpenThePreviewSaysWhy)
-{
-    openAndLoad();
-    ringTonePlayer().failNextOpen("No General MIDI SoundFont is installed.");
-    clickRow(0);
-    EXPECT_EQ(ui.messages.texts(), QStringList{"No General MIDI SoundFont is installed."});
-}
-
-TEST_F(LoadMidi, ARingToneThatPlayedToItsEndStandsAtItsStartAgain)
-{
-    openAndLoad();
-    clickRow(0);
-    ScriptedPlayer& player = ringTonePlayer();
-    player.setPosition(4000);
-    player.clearCalls();
-    player.raiseStatusUpdate();
-    EXPECT_TRUE(player.commands().empty());
-
-    player.setPosition(player.length());
-    player.raiseStatusUpdate();
-    EXPECT_EQ(player.commands(), std::vector<std::string>{"Prev"});
-}
-
-TEST_F(LoadMidi, ExportOffersAFreeNameInTheMidiFolderAndWritesTheData)
-{
-    openAndLoad();
-    writeFile("home/midi/Morning.mid", test::bytesOf("taken"));
-    clickRow(0);
-    ui.dialogs.cancel();
-    tab().Command13->click();
-    ASSERT_EQ(ui.dialogs.calls.size(), 1u);
-    EXPECT_EQ(ui.dialogs.calls[0].kind, test::DialogKind::Save);
-    EXPECT_EQ(ui.dialogs.calls[0].request.title, "Export MIDI File");
-    EXPECT_EQ(ui.dialogs.calls[0].request.filter, "MIDI File (*.mid)|*.mid");
-    EXPECT_EQ(ui.dialogs.calls[0].request.fileName, text(home() / "midi" / "Morning (1).mid"));
-    EXPECT_EQ(listFolder(home() / "midi"), (std::vector<std::string>{"Morning.mid", "debug.txt"}));
-
-    clickRow(1);
-    const fs::path chosen = writeFile("out/Ring.mid", test::bytesOf("replaced"));
-    ui.dialogs.answer(chosen);
-    tab().Command13->click();
-    // The ring tone's data as the list holds it, the added mark included.
-    EXPECT_EQ(readFile(chosen), withMark(smallSong(10, 72)));
-    EXPECT_EQ(listFolder(path("out")), std::vector<std::string>{"Ring.mid"});
-    EXPECT_TRUE(ui.messages.shown.empty());
-}
-
-TEST_F(LoadMidi, ExportNamesCannotLeaveTheMidiFolder)
-{
-    database = writeDatabase("tones.PDB", PdbBuilder().ringTone("../up/away", smallSong()));
-    chooseDatabaseFile(database);
-    openWindow();
-    clickLoad();
-    clickRow(0);
-    ui.dialogs.cancel();
-    tab().Command13->click();
-    ASSERT_EQ(ui.dialogs.calls.size(), 1u);
-    EXPECT_EQ(ui.dialogs.calls[0].request.fileName, text(home() / "midi" / ".._up_away.mid"));
-}
-
-TEST_F(LoadMidi, AFailedExportSaysWhy)
-{
-    openAndLoad();
-    clickRow(0);
-    ui.dialogs.answer(path("no such folder/Morning.mid"));
-    tab().Command13->click();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_FALSE(fs::exists(path("no such folder")));
+    // Export offers a free name in the MIDI folder and writes the data as stored.
+    writeFile("home/midi/Morning.mid", bytesOf("taken"));
+    ui.cancel();
+    load().Command13->click();
+    EXPECT_EQ(ui.dialogs.at(0), "Save: Export MIDI File, MIDI File (*.mid)|*.mid, , " +
+                                    (home() / "midi/Morning (1).mid").string());
+    ui.answer(path("Morning.mid"));
+    load().Command13->click();
+    EXPECT_EQ(readFile(path("Morning.mid")), smallSong(0, 60));
+    ui.answer(path("no such folder/Morning.mid"));
+    load().Command13->click();
+    EXPECT_THAT(said(), StartsWith("Critical: "));
 }
 
 } // namespace
-} // namespace chwr
+} // namespace chwr::test

@@ -1,208 +1,99 @@
-#include "midi_edit/ui/mm_control.h"
-#include "midi_edit/ui/modify_midi_tab.h"
-#include "ringtone_db/ui/load_midi_tab.h"
-#include "shell/ui/about_box.h"
-#include "shell/program_folder.h"
-#include "shell/ui/setup_tab.h"
-#include "tests/gui/main_window_fixture.h"
+#include "tests/gui/gui_fixture.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTabWidget>
-#include <QTest>
-#include <QTreeWidget>
-
-#include <gtest/gtest.h>
-
-namespace chwr {
+namespace chwr::test {
 namespace {
-namespace fs = std::filesystem;
+const QString kWebPage = "https://chimewright-vuruva.example.org/";
 
-class MainWindow : public test::MainWindowTest {
-protected:
-    std::string debugLog() const { return asString(readFile(debugLogPath())); }
-};
+using MainWindow = GuiTest;
 
-TEST_F(MainWindow, OpensWithItsCaptionMenusAndTabs)
+// The options checked, then whether the user box, the path and Browse are enabled.
+QString setupState(const SetupTab& setup)
 {
-    openWindow();
-    EXPECT_EQ(form->windowTitle(), " Chimewright Vuruva");
-    const QList<QAction*> bar = form->menuBar()->actions();
-    ASSERT_EQ(bar.size(), 2);
-    EXPECT_EQ(bar[0]->text(), "&File");
-    EXPECT_EQ(bar[0]->menu()->actions(), QList<QAction*>{form->mnuExit});
-    EXPECT_EQ(form->mnuExit->text(), "&Exit");
-    EXPECT_EQ(bar[1], form->mnuAbout);
-    EXPECT_EQ(form->mnuAbout->text(), "&About");
-
-    ASSERT_EQ(form->SSTab1->count(), 3);
-    EXPECT_EQ(form->SSTab1->tabText(0), "Load MIDI");
-    EXPECT_EQ(form->SSTab1->tabText(1), "Modify MIDI");
-    EXPECT_EQ(form->SSTab1->tabText(2), "Setup");
-    EXPECT_EQ(form->SSTab1->currentIndex(), 0);
-    EXPECT_EQ(form->findChild<QTreeWidget*>("ListView1"), form->loadTab->ListView1);
+    return QString("%1%2 %3%4%5")
+        .arg(setup.Option1[0]->isChecked())
+        .arg(setup.Option1[1]->isChecked())
+        .arg(setup.Combo1->isEnabled())
+        .arg(setup.txtPalmDBPath->isEnabled())
+        .arg(setup.Command12->isEnabled());
 }
 
-TEST_F(MainWindow, ButtonsStartAsTheirFirstUseNeeds)
+// The Setup tab lists Palm Desktop's users, the stored one chosen, and stores what is picked.
+TEST_F(MainWindow, TheSetupTabShowsAndStoresTheDatabaseLocation)
 {
+    installPalmDesktop({"Treo", "Jane", "Old"});
+    settings.writeSetting(kDbHotSyncIdSetting, "Jane");
     openWindow();
-    LoadMidiTab& load = *form->loadTab;
-    EXPECT_EQ(load.Command1->text(), "Load Current Ring Tones");
-    EXPECT_TRUE(load.Command1->isEnabled());
-    for (QPushButton* button : {load.Command2, load.Command7, load.Command13, load.Command14})
-        EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
-    EXPECT_EQ(load.Command2->text(), "Add MIDI File");
-    EXPECT_EQ(load.Command7->text(), "Update Ring Tones");
-    EXPECT_EQ(load.Command13->text(), "Export MIDI");
-    EXPECT_EQ(load.Command14->text(), "Modify MIDI");
-
-    ModifyMidiTab& modify = *form->modifyTab;
-    for (QPushButton* button : {modify.Command17, modify.Command8, modify.Command9, modify.Command10,
-                                modify.Command11, modify.Command15, modify.Command16})
-        EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
-    EXPECT_TRUE(modify.Command5->isEnabled());
-    EXPECT_TRUE(form->setupTab->Command18->isEnabled());
-}
-
-TEST_F(MainWindow, ListHasThreeColumnsAsWideAsTheirSamples)
-{
-    openWindow();
-    QTreeWidget& view = list();
-    ASSERT_EQ(view.columnCount(), 3);
-    EXPECT_EQ(view.headerItem()->text(0), "Name");
-    EXPECT_EQ(view.headerItem()->text(1), "Size");
-    EXPECT_EQ(view.headerItem()->text(2), "");
-    EXPECT_EQ(view.columnWidth(0), form->loadTab->columnWidthFor("12345678901234567890"));
-    EXPECT_EQ(view.columnWidth(1), form->loadTab->columnWidthFor("1,000,000"));
-    EXPECT_EQ(view.columnWidth(2), form->loadTab->columnWidthFor("x"));
-    EXPECT_LT(view.columnWidth(2), view.columnWidth(1));
-    EXPECT_LT(view.columnWidth(1), view.columnWidth(0));
-}
-
-TEST_F(MainWindow, FirstStartSetsUpTheMidiFolderAndLaterStartsLeaveItAlone)
-{
-    openWindow();
-    EXPECT_EQ(debugLog(), "Chimewright Vuruva\r\n");
-
-    writeFile("home/midi/debug.txt", test::bytesOf("kept"));
-    writeFile("home/midi/mine.mid", test::bytesOf("mine"));
-    form.reset();
-    openWindow();
-    EXPECT_EQ(debugLog(), "kept");
-    EXPECT_EQ(listFolder(home() / "midi"), (std::vector<std::string>{"debug.txt", "mine.mid"}));
-}
-
-TEST_F(MainWindow, WithoutPalmDesktopTheStartSaysSo)
-{
-    openWindow();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text, "Can't find prcFile directory in registry");
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(form->setupTab->Combo1->count(), 0);
-    EXPECT_TRUE(form->PalmDesktopDirectory().empty());
-}
-
-TEST_F(MainWindow, AChosenDatabaseFileNeedsNoPalmDesktop)
-{
-    chooseDatabaseFile(path("ring tones.PDB"));
-    openWindow();
-    EXPECT_TRUE(ui.messages.shown.empty());
     SetupTab& setup = *form->setupTab;
-    EXPECT_TRUE(setup.Option1[1]->isChecked());
-    EXPECT_TRUE(setup.txtPalmDBPath->isEnabled());
-    EXPECT_TRUE(setup.Command12->isEnabled());
-    EXPECT_FALSE(setup.Combo1->isEnabled());
-    EXPECT_EQ(setup.txtPalmDBPath->text(), QString::fromStdString(path("ring tones.PDB").string()));
-    // The activation stores the option it applied.
-    EXPECT_EQ(storedSetting(kDbOptionSetting), "1");
+    EXPECT_EQ(said(), "");
+    EXPECT_EQ(QString("%1 %2").arg(setup.Combo1->count()).arg(setup.Combo1->currentText()), "3 Jane");
+    EXPECT_EQ(setupState(setup), "10 100");
+    setup.Combo1->setEditText("Old");
+    EXPECT_EQ(settings.readSetting(kDbHotSyncIdSetting), "Old");
+    emit setup.Combo1->activated(0);
+    EXPECT_EQ(*form->location().ResolveDatabasePath(), path("Palm/Treo/Backup/MIDI_Ring_Tones.PDB"));
+    EXPECT_EQ(settings.readSetting(kDbHotSyncIdSetting), "Treo");
+
+    setup.Option1[1]->click();
+    EXPECT_EQ(setupState(setup), "01 011");
+    ui.cancel();
+    setup.Command12->click();
+    ui.answer(path("Treo.PDB"));
+    setup.Command12->click();
+    EXPECT_EQ(ui.dialogs.at(1), "Open: Locate MIDI Ring Tone Database File, Palm DB File (*.pdb)|*.pdb, " +
+                                    home().string() + ", " + (home() / "MIDI_Ring_Tones.PDB").string());
+    EXPECT_EQ(setup.txtPalmDBPath->text().toStdString(), path("Treo.PDB").string());
+    EXPECT_EQ(settings.readSetting(kDbPathSetting), path("Treo.PDB").string());
+    EXPECT_EQ(setupState(setup) + settings.readSetting(kDbOptionSetting).c_str(), "01 0111");
+    setup.Option1[0]->click();
+    EXPECT_EQ(setupState(setup) + settings.readSetting(kDbOptionSetting).c_str(), "10 1000");
+    setup.Command18->click();
+    EXPECT_EQ(ui.opened, QStringList{kWebPage});
 }
 
-TEST_F(MainWindow, ListsTheHotSyncUsersOfPalmDesktop)
+// The first start says what is missing and sets up the MIDI folder. The about box is one
+// modeless box with the version and the web page, which a click opens. Coming back from
+// it, the window applies the stored settings over a path that was typed (used but not
+// stored); the box closes with the window, and Exit ends the program.
+TEST_F(MainWindow, StartsAndPutsTheStoredSettingsBackOnEachActivation)
 {
-    installPalmDesktop(path("Palm"), {"Treo", "Jane", "Old"});
-    storeSetting(kDbHotSyncIdSetting, "Jane");
     openWindow();
-    EXPECT_TRUE(ui.messages.shown.empty());
-    EXPECT_EQ(form->PalmDesktopDirectory(), path("Palm").string());
-    SetupTab& setup = *form->setupTab;
-    ASSERT_EQ(setup.Combo1->count(), 3);
-    EXPECT_EQ(setup.Combo1->itemText(0), "Treo");
-    EXPECT_EQ(setup.Combo1->itemText(2), "Old");
-    // The stored user is put back at activation.
-    EXPECT_EQ(setup.Combo1->currentText(), "Jane");
-    EXPECT_TRUE(setup.Option1[0]->isChecked());
-    EXPECT_TRUE(setup.Combo1->isEnabled());
-    EXPECT_FALSE(setup.txtPalmDBPath->isEnabled());
-}
-
-TEST_F(MainWindow, ReturningFromTheAboutBoxReappliesTheStoredSettings)
-{
-    chooseDatabaseFile(path("stored.PDB"));
-    openWindow();
+    EXPECT_EQ(said(), "Exclamation: Can't find prcFile directory in registry");
+    EXPECT_EQ(asString(readFile(home() / "midi" / "debug.txt")), "Chimewright Vuruva\r\n");
+    settings.writeSetting(kDbPathSetting, path("stored.PDB").string());
+    form->setupTab->Option1[1]->click();
     QLineEdit* typed = form->setupTab->txtPalmDBPath;
-    typed->clear();
     QTest::keyClicks(typed, "/typed/only.PDB");
-    EXPECT_EQ(typed->text(), "/typed/only.PDB");
+    EXPECT_EQ(*form->location().ResolveDatabasePath(), "/typed/only.PDB");
+    EXPECT_EQ(settings.readSetting(kDbPathSetting), path("stored.PDB").string());
 
     // The about box takes the focus and gives it back, as the window system does it.
     form->mnuAbout->trigger();
-    ASSERT_TRUE(form->aboutBox);
+    QPointer<frmAbout> box = form->aboutBox;
+    form->mnuAbout->trigger();
+    ASSERT_TRUE(box && form->aboutBox == box && !box->isModal());
     QEvent deactivate(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(form.get(), &deactivate);
+    EXPECT_EQ(box->lblVersion->text(), CHWR_VERSION);
+    QTest::mouseClick(box->Label2, Qt::LeftButton);
+    EXPECT_EQ(ui.opened, QStringList{kWebPage});
     EXPECT_EQ(typed->text(), "/typed/only.PDB");
-    form->aboutBox->cmdOK->click();
+    box->cmdOK->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(box.isNull());
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(form.get(), &activate);
-    EXPECT_EQ(typed->text(), QString::fromStdString(path("stored.PDB").string()));
-}
+    EXPECT_EQ(typed->text().toStdString(), path("stored.PDB").string());
 
-TEST_F(MainWindow, AboutOpensOneModelessBox)
-{
-    openWindow();
     form->mnuAbout->trigger();
-    QPointer<frmAbout> first = form->aboutBox;
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(first->isModal());
-    EXPECT_TRUE(first->isVisible());
-    form->mnuAbout->trigger();
-    EXPECT_EQ(form->aboutBox, first);
-}
-
-TEST_F(MainWindow, ClosingTheWindowClosesTheAboutBox)
-{
-    openWindow();
-    form->mnuAbout->trigger();
-    QPointer<frmAbout> box = form->aboutBox;
-    ASSERT_TRUE(box && box->isVisible());
+    box = form->aboutBox;
     form->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(box.isNull());
-    EXPECT_FALSE(form->isVisible());
-}
-
-TEST_F(MainWindow, ExitEndsTheProgram)
-{
-    openWindow();
     int ended = 0;
     form->endProgram = [&ended] { ++ended; };
     form->mnuExit->trigger();
     EXPECT_EQ(ended, 1);
 }
 
-TEST_F(MainWindow, ShareButtonOpensTheProgramsPage)
-{
-    openWindow();
-    form->SSTab1->setCurrentIndex(2);
-    QTest::mouseClick(form->setupTab->Command18, Qt::LeftButton);
-    EXPECT_EQ(ui.desktop.openedUrls, std::vector<QString>{kProgramWebPage});
-}
-
 } // namespace
-} // namespace chwr
+} // namespace chwr::test

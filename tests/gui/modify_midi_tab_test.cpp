@@ -1,58 +1,16 @@
-#include "midi_edit/ui/channel_table_model.h"
-#include "midi_edit/crop_rules.h"
-#include "midi_edit/ui/midi_adjust_control.h"
-#include "midi_edit/midi_reader.h"
-#include "midi_edit/ui/mm_control.h"
-#include "midi_edit/ui/modify_midi_tab.h"
-#include "midi_edit/ui/progress_dialog.h"
-#include "ringtone_db/ui/load_midi_tab.h"
-#include "shell/file_io.h"
-#include "tests/gui/scripted_ui.h"
-#include "tests/support/scripted_player.h"
-#include "tests/support/smf_builder.h"
-#include "tests/support/temp_folder.h"
+#include "tests/gui/gui_fixture.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QSpinBox>
-#include <QTest>
-#include <QTimer>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <memory>
-#include <string>
-#include <vector>
-
-namespace chwr {
+namespace chwr::test {
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using Calls = std::vector<std::string>;
-
-constexpr int kDivision = 480;
-// Four quarter notes at the default tempo: 1920 ticks, 2000 milliseconds.
-constexpr std::int64_t kSongTicks = 1920;
-constexpr std::int64_t kSongMs = 2000;
-
-// A song of three tracks: tempo; a melody on channel 0 (program 5, volume 100, four
-// notes of a quarter each, 60 62 64 65); drums on channel 9 (program 0, one note of two
-// quarters).
+// Three tracks at 480 ticks per quarter and the default tempo (1920 ticks, 2000 ms):
+// tempo; a melody on channel 0 (program 5, volume 100, the quarters 60 62 64 65); drums
+// on channel 9 (program 0, one note of two quarters).
 Bytes threeTrackSong()
 {
-    test::SmfBuilder song(1, kDivision);
+    SmfBuilder song(1, 480);
     song.track().tempo(0, 500000).endOfTrack(1920);
-    test::TrackBuilder& melody = song.track();
-    melody.programChange(0, 0, 5).controlChange(0, 0, 7, 100);
+    TrackBuilder& melody = song.track().programChange(0, 0, 5).controlChange(0, 0, 7, 100);
     for (int key : {60, 62, 64, 65})
         melody.noteOn(0, 0, key, 100).noteOff(480, 0, key);
     melody.endOfTrack(0);
@@ -65,583 +23,269 @@ bool contains(const Bytes& haystack, const Bytes& needle)
     return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
-QString qtPath(const fs::path& path)
-{
-    return QString::fromStdString(path.string());
-}
+const QString kCrop = "Command9 Command10 Command15 Command16";
+const QString kOpened = "Command5 " + kCrop + " Command11";
+const QString kWithResult = kOpened + " Command8 Command17";
 
-class ModifyMidiTabTest : public test::TempFolderTest {
+// The "Modify MIDI" tab of the real window.
+class ModifyMidi : public GuiTest {
 protected:
-    void SetUp() override
+    // The window with songs/song.mid opened through the dialog.
+    void start(std::int64_t lengthMs = 2000)
     {
-        TempFolderTest::SetUp();
-        services = ui.services([] { return std::make_unique<test::ScriptedPlayer>(); });
-        tab = std::make_unique<ModifyMidiTab>(services, state);
-        preview().clearCalls();
-        result().clearCalls();
         songPath = writeFile("songs/song.mid", threeTrackSong());
+        openWindow();
+        said();
+        preview().clearCalls();
+        open(songPath, lengthMs);
     }
-
-    void TearDown() override
+    // "Open File" on a file that the preview player times as lengthMs.
+    void open(const fs::path& file, std::int64_t lengthMs = 2000)
     {
-        tab.reset();
-        TempFolderTest::TearDown();
-    }
-
-    test::ScriptedPlayer& preview() { return static_cast<test::ScriptedPlayer&>(tab->MMControl1->player()); }
-    test::ScriptedPlayer& result() { return static_cast<test::ScriptedPlayer&>(tab->MMControl3->player()); }
-    fs::path head() const { return home() / "head"; }
-
-    // "Open File" on a file chosen in the dialog, which the preview player times as
-    // lengthMs.
-    void openThroughDialog(const fs::path& file, std::int64_t lengthMs = kSongMs)
-    {
-        ui.dialogs.answer(file);
+        ui.answer(file);
         preview().setLength(lengthMs);
-        tab->Command5->click();
+        modify().Command5->click();
     }
-
-    void apply() { tab->Command11->click(); }
-
-    MIDIAdjustControl& editor(int row) { return *tab->DataRepeater1->editors().at(static_cast<std::size_t>(row)); }
-
-    std::vector<int> shownPatches()
+    void apply(const QString& start, const QString& end)
     {
-        std::vector<int> patches;
-        for (MIDIAdjustControl* row : tab->DataRepeater1->editors())
-            patches.push_back(row->MIDIPatchP());
-        return patches;
+        modify().txtMarkStartMSec->setText(start);
+        modify().txtMarkEndMSec->setText(end);
+        modify().Command11->click();
+    }
+    ScriptedPlayer& preview() { return player(modify().MMControl1); }
+    ScriptedPlayer& result() { return player(modify().MMControl3); }
+    fs::path head() const { return home() / "head"; }
+    MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
+    QString buttons() { return enabled(modify(), "Command"); }
+    // Properties, crop numbers, rows with a program ("row:program"), row 0's octave, buttons.
+    QString shown()
+    {
+        const ModifyMidiTab& t = modify();
+        QStringList shown{t.lblMIDIName->text(),      t.lblMIDISize->text(),    t.lblMIDITracks->text(),
+                          t.txtMarkStartMSec->text(), t.txtMarkEndMSec->text(), t.txtCurrentMSec->text(),
+                          t.txtCurrentTicks->text(),  t.txtMaxMSec->text(),     t.txtMaxTicks->text()};
+        for (int row = 0; row < 16; ++row)
+            if (editor(row).MIDIPatchP() >= 0)
+                shown.push_back(QString("%1:%2").arg(row).arg(editor(row).MIDIPatchP()));
+        return shown.join(", ") + QString(", octave %1, ").arg(editor(0).MIDIOctaveP()) + buttons();
     }
 
-    test::ScriptedUi ui;
-    WindowServices services;
-    MidiEditState state;
-    std::unique_ptr<ModifyMidiTab> tab;
     fs::path songPath;
 };
 
-TEST_F(ModifyMidiTabTest, StartsWithTheCropAndResultButtonsDisabled)
+// "Open File" shows the song's properties, its length and each channel's program; an open
+// that is cancelled or fails changes nothing.
+TEST_F(ModifyMidi, OpenShowsTheSongAndAFailedOpenKeepsIt)
 {
-    for (QPushButton* button : {tab->Command8, tab->Command9, tab->Command10, tab->Command11, tab->Command15,
-                                tab->Command16, tab->Command17})
-        EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
-    EXPECT_TRUE(tab->Command5->isEnabled());
-    EXPECT_EQ(tab->Command5->text(), "Open File");
-    EXPECT_EQ(tab->lblMIDIName->text(), "File:");
-    EXPECT_EQ(tab->txtMaxTicks->text(), "0");
-    EXPECT_EQ(tab->txtCurrentTicks->text(), "0");
-    EXPECT_EQ(tab->txtMarkStartMSec->text(), "");
-    EXPECT_EQ(tab->Label3->text(), "Milliseconds");
-    // The table's rows are on show before any file is opened.
-    EXPECT_EQ(tab->DataRepeater1->editors().size(), 16u);
-}
-
-TEST_F(ModifyMidiTabTest, OpenFillsPropertiesMarksAndEachChannelsProgram)
-{
-    openThroughDialog(songPath);
-    EXPECT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-
-    ASSERT_EQ(ui.dialogs.calls.size(), 1u);
-    const FileDialogRequest& request = ui.dialogs.calls[0].request;
-    EXPECT_EQ(request.title, "Open MIDI File");
-    EXPECT_EQ(request.filter, "MIDI File (*.mid)|*.mid");
-    EXPECT_EQ(request.initialFolder, qtPath(home() / "midi") + "/");
-    EXPECT_EQ(request.fileName, "");
-
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: song");
-    EXPECT_EQ(tab->lblMIDISize->text(), QString("Size: %1").arg(threeTrackSong().size()));
-    EXPECT_EQ(tab->lblMIDITracks->text(), "Tracks: 3");
-    EXPECT_EQ(tab->txtMarkStartMSec->text(), "0");
-    EXPECT_EQ(tab->txtMarkEndMSec->text(), "2000");
-    EXPECT_EQ(tab->txtCurrentMSec->text(), "0");
-    EXPECT_EQ(tab->txtMaxMSec->text(), "2000");
-    EXPECT_EQ(tab->txtMaxTicks->text(), "1920");
-    EXPECT_EQ(tab->HScroll1->maximum(), 100);
-
-    std::vector<int> expected(16, -1);
-    expected[0] = 5;
-    expected[9] = 0;
-    EXPECT_EQ(shownPatches(), expected);
-    EXPECT_EQ(editor(0).MIDIOctaveP(), 0);
-    EXPECT_EQ(editor(9).cboPatch->currentText(), "0 Acoustic Grand Piano");
-    EXPECT_TRUE(tab->DataRepeater1->isVisibleTo(tab.get()));
-
-    EXPECT_EQ(state.MidiSourcePath, songPath.string());
-    EXPECT_EQ(state.MidiDisplayName, "song");
-    EXPECT_EQ(state.OpenPrograms[0], 5);
-    EXPECT_EQ(state.OpenPrograms[9], 0);
-    EXPECT_EQ(state.TicksPerQuarter, kDivision);
-    EXPECT_TRUE(state.RowCommitFlag);
-
+    start();
+    EXPECT_EQ(ui.dialogs.at(0),
+              "Open: Open MIDI File, MIDI File (*.mid)|*.mid, " + home().string() + "/midi/, ");
+    EXPECT_EQ(shown(),
+              QString("File: song, Size: %1, Tracks: 3, 0, 2000, 0, 0, 2000, 1920, 0:5, 9:0, octave 0, ")
+                      .arg(threeTrackSong().size()) +
+                  kOpened);
     EXPECT_EQ(preview().calls(), (Calls{"DeviceType=Sequencer", "Close", "FileName=" + songPath.string(),
                                         "Open", "UpdateInterval=100", "TimeFormat=0"}));
-    for (QPushButton* button : {tab->Command9, tab->Command10, tab->Command11, tab->Command15, tab->Command16})
-        EXPECT_TRUE(button->isEnabled()) << button->objectName().toStdString();
-    EXPECT_FALSE(tab->Command8->isEnabled());
-    EXPECT_FALSE(tab->Command17->isEnabled());
-}
-
-TEST_F(ModifyMidiTabTest, EachOpenResetsTheRowsAndAShorterSongShortensTheLength)
-{
-    openThroughDialog(songPath);
-    editor(0).spnOctave->setValue(2);
-    editor(3).spnVolume->setValue(-10);
-
-    test::SmfBuilder shortSong(0, kDivision);
-    shortSong.track().programChange(0, 3, 71).noteOn(0, 3, 60, 80).noteOff(240, 3, 60).endOfTrack(0);
-    openThroughDialog(writeFile("short (1).mid", shortSong.build()), 250);
-
-    EXPECT_EQ(tab->txtMaxTicks->text(), "240");
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: short");
-    EXPECT_EQ(editor(0).MIDIOctaveP(), 0);
-    EXPECT_EQ(editor(3).MIDIVolumeP(), 0);
-    std::vector<int> expected(16, -1);
-    expected[3] = 71;
-    EXPECT_EQ(shownPatches(), expected);
-}
-
-TEST_F(ModifyMidiTabTest, ACancelledDialogChangesNothing)
-{
-    openThroughDialog(songPath);
+    // A cancelled or failed open keeps the tab, its rows and its player on the song.
     editor(0).spnOctave->setValue(1);
-    preview().clearCalls();
-
-    ui.dialogs.cancel();
-    tab->Command5->click();
-
-    EXPECT_TRUE(ui.messages.shown.empty());
-    EXPECT_TRUE(preview().calls().empty());
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: song");
-    EXPECT_EQ(tab->txtMaxTicks->text(), "1920");
-    EXPECT_EQ(editor(0).MIDIOctaveP(), 1);
-    EXPECT_EQ(state.MidiSourcePath, songPath.string());
-}
-
-TEST_F(ModifyMidiTabTest, AFileTheReaderRefusesIsReportedAndChangesNothing)
-{
-    openThroughDialog(songPath);
-    editor(0).spnOctave->setValue(1);
-    const fs::path broken = writeFile("broken.mid", asBytes("MThd"));
-    const std::string expected = readMidiFile(broken).error();
-    ASSERT_FALSE(expected.empty());
-
-    openThroughDialog(broken);
-
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text.toStdString(), expected);
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::None);
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: song");
-    EXPECT_EQ(editor(0).MIDIOctaveP(), 1);
-    EXPECT_EQ(state.MidiSourcePath, songPath.string());
-    EXPECT_EQ(preview().fileName(), songPath);
-    EXPECT_TRUE(preview().isOpen());
-}
-
-TEST_F(ModifyMidiTabTest, AFileThePlayerCannotOpenLeavesThePreviousFileInPlace)
-{
-    openThroughDialog(songPath);
+    const QString before = shown();
+    const fs::path broken = writeFile("broken.mid", bytesOf("MThd"));
     const fs::path other = writeFile("other.mid", threeTrackSong());
-    preview().failNextOpen("The player cannot play \"other.mid\".");
-
-    openThroughDialog(other);
-
-    ASSERT_EQ(ui.messages.texts(), QStringList{"The player cannot play \"other.mid\"."});
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::None);
-    EXPECT_EQ(state.MidiSourcePath, songPath.string());
-    EXPECT_EQ(state.MidiDisplayName, "song");
-    EXPECT_EQ(preview().fileName(), songPath);
-    EXPECT_TRUE(preview().isOpen());
-    EXPECT_TRUE(tab->DataRepeater1->isVisibleTo(tab.get()));
-    EXPECT_TRUE(tab->Command5->isEnabled());
+    const fs::path handOff = writeFile("home/" + std::string(kModifyExportFileName), bytesOf("not a song"));
+    const auto refusedHandOff = [&] {
+        // The list's "Modify MIDI" closes the preview before it writes its file.
+        (void)modify().MMControl1->command("close");
+        modify().Command5Tag = kModifyExportTag;
+        modify().Command5_Click();
+    };
+    const std::vector<std::tuple<const char*, std::function<void()>, std::string>> cases = {
+        {"a cancelled dialog", [&] { ui.cancel(), modify().Command5->click(); }, ""},
+        {"the reader refuses", [&] { open(broken); }, readMidiFile(broken).error()},
+        {"the player refuses", [&] { preview().failNextOpen("No."), open(other); }, "No."},
+        {"nothing to play", [&] { open(other, 0); }, "The MIDI file \"other.mid\" has nothing to play."},
+        {"a refused hand-off", refusedHandOff, readMidiFile(handOff).error()},
+    };
+    for (const auto& [name, act, message] : cases) {
+        SCOPED_TRACE(name);
+        act();
+        EXPECT_EQ(said(), message);
+        EXPECT_EQ(shown(), before);
+        EXPECT_EQ(form->midiState().MidiSourcePath + form->midiState().MidiDisplayName,
+                  songPath.string() + "song");
+        EXPECT_TRUE(preview().fileName() == songPath && preview().isOpen() &&
+                    modify().DataRepeater1->isVisibleTo(&modify()));
+        EXPECT_EQ(modify().Command5Tag, "");
+    }
 }
 
-TEST_F(ModifyMidiTabTest, ASongThePlayerTimesAsEmptyIsRefused)
+// Apply checks the marks before it touches anything and crops the song between them. It
+// rewrites the song with the rows' edits under the progress window, holds the list's
+// reload and hand-off back for the run, and plays the result. Cancel, or closing the main
+// window, stops a run and leaves no result to save or load.
+TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels)
 {
-    openThroughDialog(songPath, 0);
-    ASSERT_EQ(ui.messages.texts(), QStringList{"The MIDI file \"song.mid\" has nothing to play."});
-    EXPECT_EQ(state.MidiSourcePath, "");
-    EXPECT_FALSE(tab->Command11->isEnabled());
-}
-
-TEST_F(ModifyMidiTabTest, HandOffModeOpensTheListsFileUnderTheRingToneName)
-{
-    test::SmfBuilder tone(0, kDivision);
-    tone.track().programChange(0, 2, 19).noteOn(0, 2, 60, 90).noteOff(480, 2, 60).endOfTrack(0);
-    tone.trailer(Bytes{'@'});
-    writeFile("home/" + std::string(kModifyExportFileName), tone.build());
-    state.PendingImportName = "Ring (2)";
-    tab->Command5Tag = kModifyExportTag;
-    preview().setLength(500);
-
-    tab->Command5_Click();
-
-    EXPECT_TRUE(ui.dialogs.calls.empty());
-    EXPECT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-    EXPECT_EQ(tab->Command5Tag, "");
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: Ring");
-    EXPECT_EQ(state.MidiDisplayName, "Ring");
-    EXPECT_EQ(state.MidiSourcePath, (home() / kModifyExportFileName).string());
-    EXPECT_EQ(tab->txtMaxTicks->text(), "480");
-    EXPECT_EQ(editor(2).MIDIPatchP(), 19);
-    ASSERT_TRUE(tab->openedSummary().has_value());
-    EXPECT_FALSE(tab->openedSummary()->stoppedEarly);
-
-    // The next click asks again.
-    ui.dialogs.cancel();
-    tab->Command5->click();
-    EXPECT_EQ(ui.dialogs.calls.size(), 1u);
-}
-
-TEST_F(ModifyMidiTabTest, ARefusedHandOffPutsThePreviousFileBackInThePlayer)
-{
-    openThroughDialog(songPath);
-    // The list's "Modify MIDI" releases the preview before it writes its file.
-    ASSERT_TRUE(tab->MMControl1->command("stop").ok());
-    ASSERT_TRUE(tab->MMControl1->command("close").ok());
-    writeFile("home/" + std::string(kModifyExportFileName), asBytes("not a song"));
-    state.PendingImportName = "Broken";
-    tab->Command5Tag = kModifyExportTag;
-
-    tab->Command5_Click();
-
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_EQ(ui.messages.shown[0].text.toStdString(), readMidiFile(home() / kModifyExportFileName).error());
-    EXPECT_EQ(tab->lblMIDIName->text(), "File: song");
-    EXPECT_TRUE(preview().isOpen());
-    EXPECT_EQ(preview().fileName(), songPath);
-    EXPECT_EQ(tab->Command5Tag, "");
-}
-
-TEST_F(ModifyMidiTabTest, ApplyWritesTheEditedSongToHeadAndPlaysIt)
-{
-    openThroughDialog(songPath);
-    editor(0).spnOctave->setValue(1);
-    editor(0).cboPatch->setCurrentIndex(editor(0).cboPatch->findData(40));
-    editor(0).spnVolume->setValue(-20);
-    QSignalSpy running(tab.get(), &ModifyMidiTab::rewriteRunning);
-    bool progressShown = false;
-    bool startButtonsOff = false;
-    QTimer::singleShot(0, tab.get(), [&] {
-        progressShown = tab->progressDialog->isVisible();
-        startButtonsOff = !tab->Command11->isEnabled() && !tab->Command5->isEnabled();
-    });
-
-    apply();
-
-    EXPECT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-    EXPECT_TRUE(progressShown);
-    EXPECT_TRUE(startButtonsOff);
-    EXPECT_FALSE(tab->progressDialog->isVisible());
-    ASSERT_EQ(running.count(), 2);
-    EXPECT_TRUE(running.at(0).at(0).toBool());
-    EXPECT_FALSE(running.at(1).at(0).toBool());
-
-    EXPECT_EQ(state.ResultFilePath, head().string());
-    const Bytes written = readFile(head());
-    Result<MidiFileSummary> reread = readMidiFile(ByteView(written));
-    ASSERT_TRUE(reread.ok()) << reread.error();
-    EXPECT_EQ(reread->trackCount, 3);
-    EXPECT_EQ(reread->tracksRead, 3);
-    EXPECT_EQ(reread->lengthTicks, kSongTicks);
-    EXPECT_EQ(reread->programs[0], 40);
-    EXPECT_EQ(reread->programs[9], 0);
-    // Keys one octave up; volume 100 lowered by 20; after the program change the inserted
-    // volume controller carries the offset limited to 0.
-    EXPECT_TRUE(contains(written, {0x90, 72, 100}));
-    EXPECT_FALSE(contains(written, {0x90, 60, 100}));
-    EXPECT_TRUE(contains(written, {0xC0, 40, 0x00, 0xB0, 0x07, 0x00}));
-    EXPECT_TRUE(contains(written, {0xB0, 0x07, 80}));
-
-    EXPECT_THAT(result().calls(), ElementsAre("Close", "Enabled=0", "Enabled=1", "DeviceType=Sequencer",
-                                              "FileName=" + head().string(), "Open", "Play"));
-    EXPECT_TRUE(tab->Command8->isEnabled());
-    EXPECT_TRUE(tab->Command17->isEnabled());
-    EXPECT_TRUE(tab->Command11->isEnabled());
-    EXPECT_TRUE(state.RowCommitFlag);
-}
-
-TEST_F(ModifyMidiTabTest, ApplyKeepsOnlyTheStretchBetweenTheMarks)
-{
-    openThroughDialog(songPath);
-    tab->txtMarkStartMSec->setText("500");
-    tab->txtMarkEndMSec->setText("1500");
-
-    apply();
-
-    ASSERT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-    Result<MidiFileSummary> reread = readMidiFile(head());
-    ASSERT_TRUE(reread.ok()) << reread.error();
-    EXPECT_EQ(reread->tracksRead, 3);
-    // Ticks 480 to 1440 of the melody are kept, moved to the start.
-    EXPECT_EQ(reread->lengthTicks, 960);
-    EXPECT_EQ(reread->programs[0], 5);
-}
-
-TEST_F(ModifyMidiTabTest, RowEditsMadeWhileApplyRunsAreKept)
-{
-    openThroughDialog(songPath);
-    QTimer::singleShot(0, tab.get(), [&] { editor(3).spnVelocity->setValue(15); });
-
-    apply();
-
-    ASSERT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-    EXPECT_EQ(editor(3).MIDIVelocityP(), 15);
-    Result<ChannelTable> stored = ChannelTable::open();
-    ASSERT_TRUE(stored.ok()) << stored.error();
-    Result<std::vector<ChannelAdjustment>> rows = stored->rows();
-    ASSERT_TRUE(rows.ok()) << rows.error();
-    EXPECT_EQ((*rows)[3].Velocity, 15);
-}
-
-TEST_F(ModifyMidiTabTest, ASecondApplyStartsFromAnEmptyResult)
-{
-    openThroughDialog(songPath);
-    apply();
-    const Bytes first = readFile(head());
-    apply();
-    EXPECT_EQ(readFile(head()), first);
-}
-
-TEST_F(ModifyMidiTabTest, EachBadMarkIsRefusedBeforeAnythingIsTouched)
-{
-    openThroughDialog(songPath);
+    start();
     result().clearCalls();
-    QSignalSpy running(tab.get(), &ModifyMidiTab::rewriteRunning);
-    struct Case {
-        const char* start;
-        const char* end;
-        QString message;
-    };
-    const std::vector<Case> cases = {
-        {"-5", "2000", kStartMarkBelowZeroMessage},
-        {"2000", "1000", kStartMarkPastEndMessage},
-        {"0", "2001", kEndMarkPastSongMessage},
-        {"", "2000", "The mark \"\" is not a number of milliseconds."},
-        {"0", "", "The mark \"\" is not a number of milliseconds."},
-    };
-    for (const Case& c : cases) {
-        ui.messages.clear();
-        tab->txtMarkStartMSec->setText(c.start);
-        tab->txtMarkEndMSec->setText(c.end);
-        apply();
-        ASSERT_EQ(ui.messages.shown.size(), 1u) << c.start << ".." << c.end;
-        EXPECT_EQ(ui.messages.shown[0].text, c.message);
-        EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::Exclamation);
+    const std::string notANumber = "Exclamation: The mark \"\" is not a number of milliseconds.";
+    for (const auto& [start, end, message] : std::vector<std::tuple<QString, QString, std::string>>{
+             {"-5", "2000", "Exclamation: Starting mark cannot be a value less than 0."},
+             {"2000", "1000", "Exclamation: Starting mark cannot exceed the Ending mark."},
+             {"0", "2001", "Exclamation: End Mark cannot exceed the length of the MIDI Song."},
+             {"", "2000", notANumber},
+             {"0", "", notANumber}}) {
+        apply(start, end);
+        EXPECT_EQ(said(), message);
     }
     EXPECT_FALSE(fs::exists(head()));
     EXPECT_TRUE(result().calls().empty());
-    EXPECT_EQ(running.count(), 0);
-    EXPECT_TRUE(tab->Command11->isEnabled());
-    EXPECT_TRUE(state.RowCommitFlag);
-}
+    EXPECT_EQ(buttons(), kOpened);
+    // 500 to 1500 ms keeps ticks 480 to 1440; with no edit, the song comes out as it went in.
+    apply("500", "1500");
+    EXPECT_EQ(readMidiFile(head())->lengthTicks, 960);
+    apply("0", "2000");
+    EXPECT_EQ(readFile(head()), threeTrackSong());
+    EXPECT_EQ(said(), "");
 
-TEST_F(ModifyMidiTabTest, TheMarkFieldsTakeWholeNumbersOnly)
-{
-    QLineEdit* mark = tab->txtMarkStartMSec;
-    mark->setFocus();
-    for (const char* text : {"12.5", "abc", "1e3"}) {
-        mark->clear();
-        QTest::keyClicks(mark, text);
-        EXPECT_THAT(mark->text().toStdString(), ::testing::Not(HasSubstr(text))) << text;
-    }
-    mark->clear();
-    QTest::keyClicks(mark, "-1500");
-    EXPECT_EQ(mark->text(), "-1500");
-}
-
-TEST_F(ModifyMidiTabTest, CancelStopsTheRunAndLeavesNoResultToSaveOrLoad)
-{
-    openThroughDialog(songPath);
-    apply();
-    ASSERT_TRUE(tab->Command8->isEnabled());
-    const auto fullSize = fs::file_size(head());
+    editor(0).spnOctave->setValue(1);
+    editor(0).cboPatch->setCurrentIndex(editor(0).cboPatch->findData(40));
     result().clearCalls();
-    QSignalSpy running(tab.get(), &ModifyMidiTab::rewriteRunning);
-    QTimer::singleShot(0, tab.get(), [&] { tab->progressDialog->CancelButton->click(); });
-
-    apply();
-
-    EXPECT_TRUE(ui.messages.shown.empty()) << ui.messages.texts().join("\n").toStdString();
-    EXPECT_FALSE(tab->progressDialog->isVisible());
-    ASSERT_EQ(running.count(), 2);
-    EXPECT_FALSE(running.at(1).at(0).toBool());
-    // head holds the header and whatever tracks were finished, never the whole song.
-    const Bytes partial = readFile(head());
-    EXPECT_LT(partial.size(), fullSize);
-    EXPECT_GE(partial.size(), 14u);
-    EXPECT_EQ(Bytes(partial.begin(), partial.begin() + 4), (Bytes{'M', 'T', 'h', 'd'}));
-    EXPECT_THAT(result().calls(), ElementsAre("Close", "Enabled=0"));
-    EXPECT_FALSE(tab->Command8->isEnabled());
-    EXPECT_FALSE(tab->Command17->isEnabled());
-    EXPECT_TRUE(tab->Command11->isEnabled());
-    EXPECT_TRUE(state.RowCommitFlag);
-}
-
-TEST_F(ModifyMidiTabTest, SaveCopiesTheResultToTheChosenFile)
-{
-    openThroughDialog(songPath);
-    apply();
-    writeFile("home/midi/song.mid", asBytes("taken"));
-    const fs::path target = path("out/cropped.mid");
-    fs::create_directories(target.parent_path());
-    ui.dialogs.answer(target);
-
-    tab->Command8->click();
-
-    ASSERT_EQ(ui.dialogs.calls.size(), 2u);
-    const FileDialogRequest& request = ui.dialogs.calls[1].request;
-    EXPECT_EQ(ui.dialogs.calls[1].kind, test::DialogKind::Save);
-    EXPECT_EQ(request.title, "Save MIDI File");
-    EXPECT_EQ(request.filter, "MIDI File (*.mid)|*.mid");
-    EXPECT_EQ(request.fileName, qtPath(home() / "midi" / "song (1).mid"));
-    EXPECT_TRUE(ui.messages.shown.empty());
-    EXPECT_EQ(readFile(target), readFile(head()));
-}
-
-TEST_F(ModifyMidiTabTest, ACancelledOrFailedSaveLeavesNoFile)
-{
-    openThroughDialog(songPath);
-    apply();
-    const fs::path outFolder = path("out");
-    fs::create_directories(outFolder);
-
-    ui.dialogs.cancel();
-    tab->Command8->click();
-    EXPECT_TRUE(ui.messages.shown.empty());
-
-    setFileFaultHook([&](FileOp op, const fs::path& file) {
-        return op == FileOp::Write && file.parent_path() == outFolder ? ENOSPC : 0;
+    QString during;
+    QTimer::singleShot(0, &modify(), [&] {
+        const Dialog& progress = *modify().progressDialog;
+        during = QString("%1, %2, %3, %4")
+                     .arg(progress.isVisible())
+                     .arg(progress.Label1->text())
+                     .arg(load().Command1->isEnabled())
+                     .arg(buttons());
+        load().Command14_Click();
+        // An edit made during the run waits for its end.
+        editor(3).spnVelocity->setValue(15);
     });
-    ui.dialogs.answer(outFolder / "cropped.mid");
-    tab->Command8->click();
-    ASSERT_EQ(ui.messages.shown.size(), 1u);
-    EXPECT_THAT(ui.messages.shown[0].text.toStdString(), HasSubstr(systemMessage(ENOSPC)));
-    EXPECT_EQ(ui.messages.shown[0].icon, MessageIcon::None);
-    EXPECT_TRUE(listFolder(outFolder).empty());
-}
-
-TEST_F(ModifyMidiTabTest, LoadMidiFileHandsTheResultToTheListAndStopsItsPlayer)
-{
-    openThroughDialog(songPath);
-    apply();
-    QSignalSpy requested(tab.get(), &ModifyMidiTab::loadMidiFileRequested);
-    result().clearCalls();
-
-    tab->Command17->click();
-
-    EXPECT_EQ(requested.count(), 1);
-    EXPECT_EQ(result().commands(), Calls{"stop"});
-}
-
-TEST_F(ModifyMidiTabTest, MarkButtonsCopyThePlayersPosition)
-{
-    openThroughDialog(songPath);
-    preview().setPosition(700);
-    tab->Command9->click();
-    preview().setPosition(kSongMs);
-    tab->Command10->click();
-    EXPECT_EQ(tab->txtMarkStartMSec->text(), "700");
-    EXPECT_EQ(tab->txtMarkEndMSec->text(), "2000");
-}
-
-TEST_F(ModifyMidiTabTest, GotoButtonsLeaveThePlayerStoppedAtTheMark)
-{
-    openThroughDialog(songPath);
-    tab->txtMarkStartMSec->setText("0");
-    tab->txtMarkEndMSec->setText("1200");
-    preview().clearCalls();
-
-    tab->Command16->click();
-    tab->Command15->click();
-
-    EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=1200", "Play", "Stop", "Stop", "From=0", "Play", "Stop"}));
-    EXPECT_EQ(preview().position(), 0);
-    EXPECT_FALSE(preview().isPlaying());
-
-    // A mark that is not a number says so and leaves the player where it is.
-    tab->txtMarkEndMSec->setText("");
-    preview().clearCalls();
-    tab->Command16->click();
-    EXPECT_EQ(preview().calls(), Calls{"Stop"});
-    EXPECT_EQ(ui.messages.texts(), QStringList{"The mark \"\" is not a number of milliseconds."});
-}
-
-TEST_F(ModifyMidiTabTest, DraggingTheSliderMovesThePlayerButItsArrowsDoNot)
-{
-    openThroughDialog(songPath, 12345);
-    preview().clearCalls();
-
-    tab->HScroll1->setSliderDown(true);
-    tab->HScroll1->setSliderPosition(50);
-    tab->HScroll1->setSliderDown(false);
-    EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=6172", "Play", "Stop"}));
-
-    preview().clearCalls();
-    tab->HScroll1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(tab->HScroll1->value(), 51);
-    EXPECT_TRUE(preview().calls().empty());
-}
-
-TEST_F(ModifyMidiTabTest, ThePositionReportShowsMillisecondsTicksAndSlider)
-{
-    openThroughDialog(songPath, 4000);
-    ASSERT_EQ(tab->txtMaxTicks->text(), "1920");
-
-    preview().setPosition(1000);
-    preview().raiseStatusUpdate();
-    EXPECT_EQ(tab->txtCurrentMSec->text(), "1000");
-    EXPECT_EQ(tab->txtCurrentTicks->text(), "480");
-    EXPECT_EQ(tab->HScroll1->value(), 25);
-
-    preview().setPosition(0);
-    preview().raiseStatusUpdate();
-    EXPECT_EQ(tab->txtCurrentMSec->text(), "0");
-    EXPECT_EQ(tab->txtCurrentTicks->text(), "");
-    EXPECT_EQ(tab->HScroll1->value(), 0);
-}
-
-TEST(ModifyMidiTabConversions, RoundAsTheTransportShowsThem)
-{
-    EXPECT_EQ(ModifyMidiTab::sliderPercent(7500, 30000), 25);
-    EXPECT_EQ(ModifyMidiTab::sliderPercent(125, 1000), 12);  // 12.5 to the even 12
-    EXPECT_EQ(ModifyMidiTab::sliderPercent(135, 1000), 14);  // 13.5 to the even 14
-    EXPECT_EQ(ModifyMidiTab::sliderTarget(12345, 50), 6172);
-    EXPECT_EQ(ModifyMidiTab::sliderTarget(12347, 50), 6174);  // 6173.5 to the even 6174
-    EXPECT_EQ(ModifyMidiTab::sliderTarget(0, 50), 0);
-    // Lengths beyond what 32 bits hold after multiplying by 100 still come out right.
-    EXPECT_EQ(ModifyMidiTab::sliderTarget(30'000'000, 100), 30'000'000);
-    EXPECT_EQ(ModifyMidiTab::ticksText(1000, 1920, 4000), "480");
-    EXPECT_EQ(ModifyMidiTab::ticksText(1, 1920, 4000), "");      // 0.48 rounds to nothing
-    EXPECT_EQ(ModifyMidiTab::ticksText(625, 1, 1250), "1");      // a half rounds away from zero
-}
-
-TEST_F(ModifyMidiTabTest, TheResultPlayerRewindsAtTheEnd)
-{
-    openThroughDialog(songPath);
-    apply();
-    result().clearCalls();
-    result().setPosition(result().length());
-    result().raiseStatusUpdate();
-    EXPECT_EQ(result().commands(), Calls{"Prev"});
-
+    apply("0", "2000");
+    EXPECT_EQ(during, "1, Processing Track 1 ..., 0, " + kCrop);
+    EXPECT_EQ(said(), "");
+    EXPECT_FALSE(modify().progressDialog->isVisible() || !load().Command1->isEnabled());
+    const Bytes full = readFile(head());
+    EXPECT_EQ(readMidiFile(ByteView(full))->programs[0], 40);
+    EXPECT_TRUE(contains(full, {0x90, 72, 100}) && !contains(full, {0x90, 60, 100}));
+    EXPECT_EQ(ChannelTable::open()->rows()->at(3).Velocity, 15);
+    EXPECT_EQ(result().calls(), (Calls{"Close", "Enabled=0", "Enabled=1", "DeviceType=Sequencer",
+                                       "FileName=" + head().string(), "Open", "Play"}));
+    EXPECT_EQ(buttons(), kWithResult);
+    // The result rewinds at its end.
     result().clearCalls();
     result().setPosition(10);
     result().raiseStatusUpdate();
     EXPECT_TRUE(result().commands().empty());
+    result().setPosition(result().length());
+    result().raiseStatusUpdate();
+    EXPECT_EQ(result().commands(), Calls{"Prev"});
+
+    const std::vector<std::pair<const char*, std::function<void()>>> cancels = {
+        {"Cancel", [&] { modify().progressDialog->CancelButton->click(); }},
+        {"close", [&] { form->close(); }}};
+    for (const auto& [name, cancel] : cancels) {
+        SCOPED_TRACE(name);
+        result().clearCalls();
+        QTimer::singleShot(0, &modify(), cancel);
+        modify().Command11->click();
+        EXPECT_EQ(said(), "");
+        EXPECT_FALSE(modify().progressDialog->isVisible());
+        const Bytes partial = readFile(head());
+        EXPECT_LT(partial.size(), full.size());
+        EXPECT_EQ(asString(ByteView(partial).first(4)), "MThd");
+        EXPECT_EQ(result().commands(), Calls{"Close"});
+        EXPECT_EQ(buttons(), kOpened);
+    }
 }
 
-TEST_F(ModifyMidiTabTest, RowEditsReachTheRewriteOnlyWhereTheyChangeSomething)
+// The crop frame: marks from the player's position, going to a mark, the report, the slider.
+TEST_F(ModifyMidi, TheCropFrameFollowsAndMovesThePreview)
 {
-    openThroughDialog(songPath);
-    // Choosing "none" on a channel whose file has a program keeps the file's program.
-    editor(9).cboPatch->setCurrentIndex(0);
-    apply();
-    Result<MidiFileSummary> reread = readMidiFile(head());
-    ASSERT_TRUE(reread.ok()) << reread.error();
-    EXPECT_EQ(reread->programs[9], 0);
-    // With no change asked for, the song comes out as it went in.
-    EXPECT_EQ(readFile(head()), threeTrackSong());
+    start(4000);
+    preview().setPosition(700);
+    modify().Command9->click();
+    preview().setPosition(1200);
+    modify().Command10->click();
+    preview().clearCalls();
+    modify().Command15->click();
+    modify().Command16->click();
+    // A mark past the song goes to its end; one that is no number says so.
+    for (const char* end : {"9999", ""}) {
+        modify().txtMarkEndMSec->setText(end);
+        modify().Command16->click();
+    }
+    EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=700", "Play", "Stop", "Stop", "From=1200", "Play",
+                                        "Stop", "Stop", "From=4000", "Play", "Stop", "Stop"}));
+    EXPECT_EQ(said(), "Exclamation: The mark \"\" is not a number of milliseconds.");
+    preview().setPosition(1000);
+    preview().raiseStatusUpdate();
+    EXPECT_EQ(shown().section(", ", 3, 8) + QString(" %1").arg(modify().HScroll1->value()),
+              "700, , 1000, 480, 4000, 1920 25");
+    preview().setPosition(0);
+    preview().raiseStatusUpdate();
+    EXPECT_EQ(shown().section(", ", 3, 8), "700, , 0, , 4000, 1920");
+
+    // Dragging the slider moves the player (halves to the even neighbour); its arrows do not.
+    preview().setLength(12345);
+    preview().clearCalls();
+    modify().HScroll1->setSliderDown(true);
+    modify().HScroll1->setSliderPosition(50);
+    modify().HScroll1->setSliderDown(false);
+    modify().HScroll1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(modify().HScroll1->value(), 51);
+    EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=6172", "Play", "Stop"}));
 }
 
-}  // namespace
-}  // namespace chwr
+// The second road: a ring tone through "Modify MIDI", Apply, Save and back into the list.
+TEST_F(ModifyMidi, ARingToneIsModifiedSavedAndLoadedBackIntoTheList)
+{
+    openAndLoad();
+    clickRow(1);
+    setFileFaultHook([](FileOp op, const fs::path&) { return op == FileOp::Write ? ENOSPC : 0; });
+    load().Command14->click();
+    setFileFaultHook({});
+    EXPECT_THAT(said(), AllOf(StartsWith("Exclamation: "), HasSubstr(systemMessage(ENOSPC))));
+    EXPECT_EQ(form->SSTab1->currentIndex(), 0);
+    preview().clearCalls();
+    load().Command14->click();
+    EXPECT_EQ(said(), "");
+    EXPECT_EQ(readFile(home() / kModifyExportFileName), marked(smallSong(10, 72)));
+    EXPECT_EQ(form->SSTab1->currentIndex(), 1);
+    EXPECT_EQ(modify().lblMIDIName->text() + modify().Command5Tag, "File: Ring");
+    // The players let go of their files before the hand-off file is replaced.
+    EXPECT_EQ(preview().commands(), (Calls{"stop", "close", "Close", "Open"}));
+    EXPECT_EQ(player(load().MMControl2).commands().back(), "stop");
+
+    editor(0).spnOctave->setValue(1);
+    modify().Command11->click();
+    const Bytes modified = readFile(head());
+    EXPECT_TRUE(contains(modified, {0x90, 84, 100}) && !contains(modified, {0x90, 72, 100}));
+    // Save proposes the ring tone's name, with a counter where it is taken.
+    writeFile("home/midi/Ring.mid", bytesOf("taken"));
+    ui.answer(home() / "midi" / "Ring (1).mid");
+    modify().Command8->click();
+    EXPECT_EQ(ui.dialogs.at(0),
+              "Save: Save MIDI File, MIDI File (*.mid)|*.mid, , " + (home() / "midi/Ring (1).mid").string());
+    EXPECT_EQ(readFile(home() / "midi" / "Ring (1).mid"), modified);
+    ui.cancel();
+    modify().Command8->click();
+    setFileFaultHook([](FileOp op, const fs::path&) { return op == FileOp::Write ? ENOSPC : 0; });
+    ui.answer(path("out.mid"));
+    modify().Command8->click();
+    setFileFaultHook({});
+    EXPECT_FALSE(fs::exists(path("out.mid")));
+    EXPECT_THAT(said(), HasSubstr(systemMessage(ENOSPC)));
+
+    // "Load MIDI File": the result joins the list under the ring tone's stem.
+    modify().Command17->click();
+    EXPECT_EQ(form->SSTab1->currentIndex(), 0);
+    EXPECT_EQ(result().commands().back(), "stop");
+    modify().Command17->click();
+    EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)", "Ring", "Ring (1)"}));
+    load().Command7->click();
+    EXPECT_EQ(written().at(2), std::make_pair(std::string("Ring"), marked(modified)));
+}
+
+} // namespace
+} // namespace chwr::test

@@ -1,112 +1,73 @@
 #pragma once
 
-// Scripted stand-ins for the window's platform seams, so GUI tests drive the real
-// widgets offscreen: message boxes are recorded instead of shown, file dialogs answer
-// from a queue, the desktop's "open" and program starts are recorded.
+// Scripted stand-ins for the window's platform seams, so the real widgets run offscreen:
+// message boxes and file dialogs are written down as text, file dialogs answer from a
+// queue, and the desktop's "open", program starts and install hand-offs are recorded.
 
 #include "shell/install_handoff.h"
 #include "shell/ui/ui_services.h"
 #include "shell/ui/window_services.h"
 
-#include <QString>
 #include <QStringList>
 
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 namespace chwr::test {
 
-struct ShownMessage {
-    QString text;
-    MessageIcon icon = MessageIcon::None;
-};
-
-class ScriptedMessageBoxes : public MessageBoxes {
+class ScriptedUi : public MessageBoxes, public FileDialogs, public DesktopServices, public InstallHandoff {
 public:
-    void show(QWidget* owner, const QString& text, MessageIcon icon) override;
-
-    // Every message box shown so far, in order.
-    std::vector<ShownMessage> shown;
-    // Called while the message "is on screen" (before show() returns), when set.
-    std::function<void(const ShownMessage&)> onShow;
-
-    // The texts alone, for compact assertions.
-    QStringList texts() const;
-    void clear() { shown.clear(); }
-};
-
-enum class DialogKind { Open, Save };
-
-struct DialogCall {
-    DialogKind kind = DialogKind::Open;
-    FileDialogRequest request;
-};
-
-// Answers open and save dialogs from one queue, in order: a path, or nothing for a
-// cancelled dialog. A dialog shown with an empty queue is answered as cancelled and
-// counted in unexpected, so a test notices a dialog it did not plan for.
-class ScriptedFileDialogs : public FileDialogs {
-public:
-    std::optional<QString> open(QWidget* owner, const FileDialogRequest& request) override;
-    std::optional<QString> save(QWidget* owner, const FileDialogRequest& request) override;
-
-    void answer(const QString& path) { answers.push_back(path); }
-    void answer(const std::filesystem::path& path)
+    // The window's services over this, with players from makePlayer.
+    WindowServices services(std::function<std::unique_ptr<MidiPlayer>()> makePlayer)
     {
-        answers.push_back(QString::fromStdString(path.string()));
+        return {this, this, this, this, std::move(makePlayer)};
     }
+
+    void show(QWidget*, const QString& text, MessageIcon icon) override
+    {
+        static const char* const icons[] = {"", "Information: ", "Exclamation: ", "Critical: "};
+        const std::string message = icons[static_cast<int>(icon)] + text.toStdString();
+        said += (said.empty() ? "" : "\n") + message;
+        if (onShow)
+            onShow(message);
+    }
+    std::optional<QString> open(QWidget*, const FileDialogRequest& r) override { return dialog("Open: ", r); }
+    std::optional<QString> save(QWidget*, const FileDialogRequest& r) override { return dialog("Save: ", r); }
+    bool openUrl(QWidget*, const QString& url) override { return opened.push_back(url), true; }
+    bool startProgram(const QString&, const QStringList&) override { return false; }
+    Result<std::string> install(const std::filesystem::path& database) override
+    {
+        installed.push_back(database);
+        return std::string("Queued for the next HotSync.");
+    }
+
+    // The next file dialogs' answers, in order.
+    void answer(const std::filesystem::path& p) { answers.push_back(QString::fromStdString(p.string())); }
     void cancel() { answers.push_back(QString()); }
 
-    // The planned answers; a null QString stands for a cancelled dialog.
-    std::deque<QString> answers;
-    std::vector<DialogCall> calls;
-    int unexpected = 0;
+    // Each message as "Icon: text" ("text" alone without an icon), one a line.
+    std::string said;
+    std::function<void(const std::string&)> onShow; // while a message "is on screen"
+    // Each dialog as "Open: title, filter, initial folder, file name" (or "Save: ..."); one
+    // shown with no answer planned is cancelled.
+    std::vector<std::string> dialogs;
+    QStringList opened; // web pages
+    std::vector<std::filesystem::path> installed;
 
 private:
-    std::optional<QString> next(DialogKind kind, const FileDialogRequest& request);
-};
-
-struct StartedProgram {
-    QString program;
-    QStringList arguments;
-};
-
-class ScriptedDesktop : public DesktopServices {
-public:
-    bool openUrl(QWidget* owner, const QString& url) override;
-    bool startProgram(const QString& program, const QStringList& arguments) override;
-
-    std::vector<QString> openedUrls;
-    std::vector<StartedProgram> started;
-    // What the calls report back.
-    bool openSucceeds = true;
-    bool startSucceeds = true;
-};
-
-// Records every database handed to the install tool and answers with the scripted
-// result (a sentence for the user, or a failure).
-class ScriptedInstallHandoff : public InstallHandoff {
-public:
-    Result<std::string> install(const std::filesystem::path& database) override;
-
-    std::vector<std::filesystem::path> installed;
-    std::optional<std::string> failure;
-    std::string sentence = "The ring tone database is queued for the next HotSync.";
-};
-
-// All four seams together, and the WindowServices that point at them.
-struct ScriptedUi {
-    ScriptedMessageBoxes messages;
-    ScriptedFileDialogs dialogs;
-    ScriptedDesktop desktop;
-    ScriptedInstallHandoff install;
-
-    WindowServices services(std::function<std::unique_ptr<MidiPlayer>()> makePlayer);
+    std::optional<QString> dialog(const char* kind, const FileDialogRequest& r)
+    {
+        dialogs.push_back(
+            kind + QStringList{r.title, r.filter, r.initialFolder, r.fileName}.join(", ").toStdString());
+        if (answers.empty())
+            return std::nullopt;
+        const QString answer = answers.front();
+        answers.pop_front();
+        return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
+    }
+    std::deque<QString> answers; // a null QString cancels
 };
 
 } // namespace chwr::test

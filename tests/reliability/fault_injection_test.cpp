@@ -1,27 +1,25 @@
-// Every write that replaces a user's file, with each of its file operations made to
-// fail in turn, with a read-only folder and with a full disk. After a failure the file
-// that was there is unchanged (or, for the database, its backup holds it), the message
-// names the file and the system's reason, and no temporary file is left beside it.
+// Every write that replaces a user's file, each of its file operations made to fail in
+// turn, then in a read-only folder and on a full disk, in this process or by running
+// chwr_faulty. After a failure the file that was there is unchanged (the database's
+// backup holds the database or the older backup), the message names the file and the
+// system's reason, and no temporary file is left beside it.
 
-#include "midi_edit/channel_table.h"
 #include "midi_edit/midi_open.h"
 #include "midi_edit/midi_rewriter.h"
 #include "ringtone_db/ring_tone_files.h"
-#include "shell/file_io.h"
 #include "shell/registry.h"
 #include "shell/settings_store.h"
-#include "tests/reliability/fault_steps.h"
 #include "tests/support/pdb_builder.h"
 #include "tests/support/smf_builder.h"
 #include "tests/support/temp_folder.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <functional>
-#include <optional>
-#include <set>
+#include <gmock/gmock.h>
+#include <sstream>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace chwr {
@@ -29,675 +27,370 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::bytesOf;
-using test::InjectedFault;
-using test::KindFault;
 using test::PdbBuilder;
-using test::ProcessResult;
-using test::SmfBuilder;
-using test::StepFault;
-using test::temporaryFilesIn;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::IsSupersetOf;
-using ::testing::Not;
+using Check = std::function<void()>;
 
-// One write of the program, in the test's own process.
-struct Writer {
-    // Puts the files as they are before the write.
-    std::function<void()> prepare;
-    // The write under test.
-    std::function<Result<void>()> write;
-    // After a failed write: what was there is still there.
-    std::function<void()> expectKept;
-    // After the write went through.
-    std::function<void()> expectWritten;
-    // Where the written file lives: no temporary file may stay there.
-    fs::path folder;
-};
-
-// The same write made by running the copy of chwr that injects faults.
-struct ChwrWrite {
-    std::function<void()> prepare;
+// One write: a call in this process, or chwr_faulty run with `args`.
+struct Write {
+    Check prepare;
+    std::function<Result<void>()> call;
     std::vector<std::string> args;
-    std::function<void()> expectKept;
-    std::function<void()> expectWritten;
-    fs::path folder;
+    Check expectKept, expectWritten;
+    fs::path folder; // where the written file lives
 };
 
-// Removes what a folder holds, keeping the folder (it may be a mount point).
-void emptyFolder(const fs::path& folder)
+// What a run did, and the first operation made to fail (`faults` counts them).
+struct Outcome {
+    bool ok = false;
+    std::string message, op;
+    fs::path path;
+    int faults = 0;
+};
+
+// A database as the system writes one, its ring tones MIDI files of these sizes; the one
+// named `added` was added here and carries the "@" mark.
+Bytes pdb(std::uint32_t modnumber, std::vector<std::pair<std::string, std::size_t>> tones,
+          std::string added = "")
 {
-    fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(folder))
-        fs::remove_all(entry.path());
+    PdbBuilder builder;
+    for (const auto& [name, size] : tones)
+        builder.ringTone(name, test::concat({test::midiFileOfSize(size), bytesOf(name == added ? "@" : "")}));
+    return builder.modnumber(modnumber).build();
 }
 
-std::string traceOf(int step, const std::optional<InjectedFault>& fault)
+template <typename T> Result<void> reported(const Result<T>& result)
 {
-    std::string trace = "failing step " + std::to_string(step);
-    if (fault)
-        trace += std::string(": ") + fileOpName(fault->op) + " " + fault->path.string();
-    return trace;
+    return result ? Result<void>() : Error{result.error()};
 }
 
-class FaultInjectionTest : public test::TempFolderTest {
+class DatabaseWriteFaults : public test::TempFolderTest {
 protected:
-    // Runs the write with its first, second, ... file operation failing, until one run
-    // gets through. Returns the kinds of operation that were made to fail.
-    std::set<FileOp> failEachStepInTurn(const Writer& writer, int error = EIO)
+    // A run with the step-th file operation (from 1) failing, or with every `op`, or (no
+    // op) every operation but reading, as in a read-only folder.
+    static Outcome attempt(const Write& write, int step, std::optional<FileOp> op, int error = EIO)
     {
-        std::set<FileOp> failed;
-        for (int step = 1; step < test::kMaxFailingSteps; ++step) {
-            writer.prepare();
-            StepFault fault(step, error);
-            Result<void> written = writer.write();
-            fault.release();
-            SCOPED_TRACE(traceOf(step, fault.injected()));
-            if (written) {
-                EXPECT_FALSE(fault.injected()) << "the failure was not reported";
-                writer.expectWritten();
-                EXPECT_THAT(temporaryFilesIn(writer.folder), IsEmpty());
-                return failed;
-            }
-            if (!fault.injected()) {
-                ADD_FAILURE() << "failed with nothing injected: " << written.error();
-                return failed;
-            }
-            failed.insert(fault.injected()->op);
-            EXPECT_THAT(written.error(), HasSubstr(systemMessage(error)));
-            EXPECT_THAT(written.error(), HasSubstr(fault.injected()->path.string()));
-            writer.expectKept();
-            EXPECT_THAT(temporaryFilesIn(writer.folder), IsEmpty());
-        }
-        ADD_FAILURE() << "the write never got through";
-        return failed;
-    }
-
-    // Every operation of the given kinds fails: the write is refused with the reason.
-    void failEvery(const Writer& writer, const std::set<FileOp>& ops, int error)
-    {
-        SCOPED_TRACE("every operation failing with " + test::errorName(error));
-        writer.prepare();
-        Result<void> written = [&] {
-            KindFault fault(ops, error);
-            return writer.write();
-        }();
-        ASSERT_FALSE(written);
-        EXPECT_THAT(written.error(), HasSubstr(systemMessage(error)));
-        writer.expectKept();
-        EXPECT_THAT(temporaryFilesIn(writer.folder), IsEmpty());
-    }
-
-    ProcessResult runChwr(const std::vector<std::string>& args,
-                          const std::vector<std::string>& environment = {})
-    {
-        std::vector<std::string> argv = {"env"};
-        argv.insert(argv.end(), environment.begin(), environment.end());
-        argv.push_back(CHWR_FAULTY);
-        argv.insert(argv.end(), args.begin(), args.end());
-        return test::runProcess(argv);
-    }
-
-    // The same sweep through the command-line tool: exit status 1 and a message on
-    // standard error for each failing step, 0 once the run gets through.
-    int failEachStepOfChwr(const ChwrWrite& write, int error = EIO)
-    {
-        for (int step = 1; step < test::kMaxFailingSteps; ++step) {
-            write.prepare();
-            ProcessResult run = runChwr(write.args, {"CHWR_FAIL_STEP=" + std::to_string(step),
-                                                     "CHWR_FAIL_ERRNO=" + std::to_string(error)});
-            SCOPED_TRACE("failing step " + std::to_string(step) + "; stderr: " + run.err);
-            if (run.exitCode == 0) {
-                EXPECT_THAT(run.err, Not(HasSubstr("injected:")));
-                write.expectWritten();
-                EXPECT_THAT(temporaryFilesIn(write.folder), IsEmpty());
-                return step - 1;
-            }
-            EXPECT_EQ(run.exitCode, 1);
-            EXPECT_THAT(run.err, HasSubstr("injected: "));
-            EXPECT_THAT(run.err, HasSubstr(systemMessage(error)));
-            write.expectKept();
-            EXPECT_THAT(temporaryFilesIn(write.folder), IsEmpty());
-        }
-        ADD_FAILURE() << "chwr never got through";
-        return 0;
-    }
-
-    void failEveryChangeInChwr(const ChwrWrite& write, int error)
-    {
-        SCOPED_TRACE("every change failing with " + test::errorName(error));
         write.prepare();
-        ProcessResult run =
-            runChwr(write.args, {"CHWR_FAIL_CHANGES=1", "CHWR_FAIL_ERRNO=" + std::to_string(error)});
-        EXPECT_EQ(run.exitCode, 1) << run.err;
-        EXPECT_THAT(run.err, HasSubstr(systemMessage(error)));
-        write.expectKept();
-        EXPECT_THAT(temporaryFilesIn(write.folder), IsEmpty());
+        Outcome run;
+        if (write.call) {
+            setFileFaultHook([&, seen = 0](FileOp kind, const fs::path& path) mutable {
+                const bool reading = kind == FileOp::OpenRead || kind == FileOp::Read;
+                if (++seen != step && !(step == 0 && (op ? kind == *op : !reading)))
+                    return 0;
+                if (run.faults++ == 0)
+                    run.op = fileOpName(kind), run.path = path;
+                return error;
+            });
+            Result<void> written = write.call();
+            setFileFaultHook({});
+            run.ok = written.ok();
+            run.message = written ? "" : written.error();
+            return run;
+        }
+        std::vector<std::string> argv = {
+            "env", "CHWR_FAIL_ERRNO=" + std::to_string(error),
+            step ? "CHWR_FAIL_STEP=" + std::to_string(step) : "CHWR_FAIL_CHANGES=1", CHWR_FAULTY};
+        argv.insert(argv.end(), write.args.begin(), write.args.end());
+        const test::ProcessResult process = test::runProcess(argv);
+        run.ok = process.exitCode == 0;
+        EXPECT_EQ(process.exitCode, run.ok ? 0 : 1) << process.err;
+        std::istringstream lines(process.err);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t colon = line.find(": ", 10);
+            if (!line.starts_with("injected: "))
+                run.message += line + "\n";
+            else if (run.faults++ == 0)
+                run.op = line.substr(10, colon - 10), run.path = line.substr(colon + 2);
+        }
+        EXPECT_EQ(run.message.starts_with("chwr"), !run.ok) << run.message;
+        return run;
     }
-};
 
-// --- The ring tone database and its backup -------------------------------------------
-
-class DatabaseWriteFaults : public FaultInjectionTest {
-protected:
-    void SetUp() override
+    // A failed write leaves what was there, or, when it says so, the whole new file.
+    static void expectFailedAndKept(const Write& write, const Outcome& run, int error)
     {
-        FaultInjectionTest::SetUp();
-        m_song = writeFile("Song.mid", test::midiFileOfSize(120));
+        EXPECT_FALSE(run.ok) << "the failure was not reported";
+        EXPECT_THAT(run.message, HasSubstr(systemMessage(error)));
+        (run.message.find("was written") == std::string::npos ? write.expectKept : write.expectWritten)();
+        EXPECT_EQ(temporaryFiles(write.folder), 0);
+    }
+
+    // Fails the first file operation of the write, then the second, and so on until a run
+    // gets through with nothing to fail; then a read-only folder (EROFS, EACCES) and a full
+    // disk (ENOSPC at the write, or only at the flush or the close).
+    static void failEachStepInTurn(const Write& write, int atLeast)
+    {
+        Outcome run;
+        int step = 1;
+        for (; (run = attempt(write, step, {})).faults > 0 && step < 400; ++step) {
+            SCOPED_TRACE("failing step " + std::to_string(step) + ": " + run.op + " " + run.path.string());
+            expectFailedAndKept(write, run, EIO);
+            // The message names the file, or the folder of a temporary file.
+            const bool temporary = run.path.filename().string().starts_with(".");
+            EXPECT_THAT(run.message, HasSubstr((temporary ? run.path.parent_path() : run.path).string()));
+        }
+        EXPECT_TRUE(run.ok) << run.message;
+        EXPECT_GE(step - 1, atLeast) << "file operations that were made to fail";
+        write.expectWritten();
+        EXPECT_EQ(temporaryFiles(write.folder), 0);
+        const std::pair<std::optional<FileOp>, int> faults[] = {{{}, EROFS},
+                                                                {{}, EACCES},
+                                                                {FileOp::Write, ENOSPC},
+                                                                {FileOp::Sync, ENOSPC},
+                                                                {FileOp::Close, ENOSPC}};
+        for (const auto& [op, error] : faults) {
+            SCOPED_TRACE(systemMessage(error));
+            if (!write.call && op && op != FileOp::Write)
+                continue; // chwr_faulty fails every change
+            if (const Outcome run = attempt(write, 0, write.call ? op : std::nullopt, error); run.faults > 0)
+                expectFailedAndKept(write, run, error); // else the write has no such step
+        }
+    }
+
+    // Temporary files of a write start with a dot; the tests' own files never do.
+    static long temporaryFiles(const fs::path& folder)
+    {
+        const std::vector<std::string> names = listFolder(folder);
+        return std::count_if(names.begin(), names.end(),
+                             [](const std::string& name) { return name[0] == '.'; });
     }
 
     fs::path database() const { return path("Backup/MIDI_Ring_Tones.PDB"); }
     fs::path backup() const { return path("Backup/MIDI_Ring_Tones.bak"); }
-
-    void putFiles()
+    // New files each time: a failed write may leave the backup a second name of the database.
+    void putFiles() const
     {
+        fs::remove_all(path("Backup"));
         writeFile("Backup/MIDI_Ring_Tones.PDB", m_original);
         writeFile("Backup/MIDI_Ring_Tones.bak", m_olderBackup);
+        writeFile("Song.mid", test::midiFileOfSize(120));
     }
     void expectKept() const
     {
         EXPECT_EQ(readFile(database()), m_original);
         const Bytes backupNow = readFile(backup());
-        EXPECT_TRUE(backupNow == m_olderBackup || backupNow == m_original)
-            << "the backup holds neither generation";
+        EXPECT_TRUE(backupNow == m_olderBackup || backupNow == m_original) << "the backup holds neither";
     }
-    void expectWrittenWith(std::size_t ringTones) const
+    void expectWritten() const
     {
-        Result<RingToneDatabase> written = readRingToneDatabase(database());
-        ASSERT_TRUE(written) << written.error();
-        EXPECT_EQ(written->ringTones().size(), ringTones);
-        EXPECT_EQ(written->header().modificationNumber(), 6u);
+        EXPECT_EQ(readFile(database()), m_written);
         EXPECT_EQ(readFile(backup()), m_original);
     }
-
-    // The core write of "Update Ring Tones", with one ring tone added since the load.
-    Writer updateWriter()
+    // "Update Ring Tones" with a ring tone added since the load. The same list written
+    // again after a failure raises modnumber once: a failed write does not count.
+    Write update()
     {
-        return Writer{[this] {
-                          putFiles();
-                          Result<RingToneDatabase> loaded = readRingToneDatabase(database());
-                          ASSERT_TRUE(loaded) << loaded.error();
-                          m_database = std::move(loaded).value();
-                          ASSERT_TRUE(addMidiFile(*m_database, m_song));
-                      },
-                      [this]() -> Result<void> {
-                          Result<UpdateOutcome> outcome =
-                              updateRingTones(*m_database, database(), backup(), nullptr);
-                          if (!outcome)
-                              return Error{outcome.error()};
-                          return {};
-                      },
-                      [this] { expectKept(); }, [this] { expectWrittenWith(2); }, path("Backup")};
+        Check load = [this] {
+            putFiles();
+            m_database = readRingToneDatabase(database()).value();
+            ASSERT_TRUE(addMidiFile(m_database, path("Song.mid")));
+        };
+        auto call = [this] { return reported(updateRingTones(m_database, database(), backup(), nullptr)); };
+        Check keptThenWritten = [this] {
+            expectKept();
+            ASSERT_TRUE(updateRingTones(m_database, database(), backup(), nullptr));
+            expectWritten();
+        };
+        return {load, call, {}, keptThenWritten, [this] { expectWritten(); }, path("Backup")};
+    }
+    // A file the user named, which held m_previous before the write (or nothing).
+    Write toFile(const fs::path& file, std::function<Result<void>()> call, std::vector<std::string> args,
+                 const Bytes& expected, bool existed = true)
+    {
+        Check prepare = [this, file, existed] {
+            fs::remove_all(file.parent_path());
+            fs::create_directories(file.parent_path());
+            if (existed)
+                writeFile(fs::relative(file, folder()), m_previous);
+        };
+        Check kept = [this, file, existed] {
+            EXPECT_EQ(fs::exists(file) ? readFile(file) : Bytes{}, existed ? m_previous : Bytes{});
+        };
+        return {prepare, call, args, kept, [=] { EXPECT_EQ(readFile(file), expected); }, file.parent_path()};
     }
 
-    ChwrWrite chwrAdd()
-    {
-        return ChwrWrite{[this] { putFiles(); },
-                         {"add", database().string(), m_song.string(), "--no-install"},
-                         [this] { expectKept(); },
-                         [this] { expectWrittenWith(2); },
-                         path("Backup")};
-    }
-
-    const Bytes m_original = PdbBuilder().modnumber(5).ringTone("One", test::midiFileOfSize(60)).build();
-    const Bytes m_olderBackup = PdbBuilder().modnumber(4).build();
-    fs::path m_song;
-    std::optional<RingToneDatabase> m_database;
+    const Bytes m_original = pdb(5, {{"One", 60}});
+    const Bytes m_olderBackup = pdb(4, {});
+    const Bytes m_written = pdb(6, {{"One", 60}, {"Song", 120}}, "Song");
+    const Bytes m_previous = test::midiFileOfSize(64);
+    RingToneDatabase m_database;
 };
 
 TEST_F(DatabaseWriteFaults, EachStepOfUpdateRingTonesFailingKeepsTheDatabaseAndABackup)
 {
-    std::set<FileOp> failed = failEachStepInTurn(updateWriter());
-    // The new file, the backup copy (read of the database, write of the copy) and both
-    // moves into place were each made to fail.
-    EXPECT_THAT(failed, IsSupersetOf({FileOp::OpenWrite, FileOp::Write, FileOp::Sync, FileOp::Close,
-                                      FileOp::Copy, FileOp::OpenRead, FileOp::Read, FileOp::Rename}));
-}
-
-TEST_F(DatabaseWriteFaults, RemovingTheOldBackupFailingKeepsIt)
-{
-    // Without a database to copy, the write drops the old backup instead.
-    Writer writer = updateWriter();
-    writer.prepare = [this, prepare = writer.prepare] {
-        prepare();
-        fs::remove(database());
-    };
-    writer.expectKept = [this] {
-        EXPECT_FALSE(fs::exists(database()));
-        EXPECT_EQ(readFile(backup()), m_olderBackup);
-    };
-    writer.expectWritten = [this] {
-        EXPECT_TRUE(readRingToneDatabase(database()));
-        EXPECT_FALSE(fs::exists(backup()));
-    };
-    EXPECT_THAT(failEachStepInTurn(writer), IsSupersetOf({FileOp::Remove, FileOp::Rename}));
+    failEachStepInTurn(update(), 5);
+    // Where the file system keeps no hard links, the backup is a copy.
+    for (int error : {EXDEV, EPERM}) {
+        const Outcome run = attempt(update(), 0, FileOp::Link, error);
+        EXPECT_EQ(std::tie(run.ok, run.op), std::tuple(true, fileOpName(FileOp::Link))) << run.message;
+        expectWritten();
+    }
 }
 
 TEST_F(DatabaseWriteFaults, EachStepOfChwrAddFailingKeepsTheDatabase)
 {
-    EXPECT_GT(failEachStepOfChwr(chwrAdd()), 10);
+    failEachStepInTurn({[this] { putFiles(); },
+                        {},
+                        {"add", database(), path("Song.mid"), "--no-install"},
+                        [this] { expectKept(); },
+                        [this] { expectWritten(); },
+                        path("Backup")},
+                       10);
 }
 
-TEST_F(DatabaseWriteFaults, AReadOnlyFolderRefusesTheWriteWithTheReason)
+TEST_F(DatabaseWriteFaults, RemovingTheOldBackupFailingKeepsIt)
 {
-    failEvery(updateWriter(), test::changingOperations(), EROFS);
-    failEvery(updateWriter(), test::changingOperations(), EACCES);
-    failEveryChangeInChwr(chwrAdd(), EROFS);
+    // Without a database the write drops the old backup, and puts it back when the new
+    // database cannot be moved into place.
+    Write write = update();
+    write.prepare = [this, load = write.prepare] {
+        load();
+        fs::remove(database());
+    };
+    write.expectKept = [this] {
+        EXPECT_FALSE(fs::exists(database()));
+        EXPECT_EQ(readFile(backup()), m_olderBackup);
+    };
+    write.expectWritten = [this] {
+        EXPECT_EQ(readFile(database()), m_written);
+        EXPECT_FALSE(fs::exists(backup()));
+    };
+    failEachStepInTurn(write, 5);
 }
 
-TEST_F(DatabaseWriteFaults, AFullDiskRefusesTheWriteWithTheReason)
+TEST_F(DatabaseWriteFaults, EachStepOfLoadingFailingKeepsTheHeaderSnapshot)
 {
-    // A full disk shows at the write, or only when the data is flushed or closed.
-    for (FileOp op : {FileOp::Write, FileOp::Sync, FileOp::Close})
-        failEvery(updateWriter(), {op}, ENOSPC);
-    failEveryChangeInChwr(chwrAdd(), ENOSPC);
+    // "Load Current Ring Tones" writes the header, the record list and one 0x00.
+    const fs::path snapshot = home() / kHeaderSnapshotFileName;
+    failEachStepInTurn(
+        {[&] { putFiles(), writeFile("home/MIDI_Ring_Tones2.PDB", m_previous); },
+         [&] { return reported(loadRingTones(database())); },
+         {},
+         [&] { EXPECT_EQ(readFile(snapshot), m_previous); },
+         [&] {
+             EXPECT_EQ(readFile(snapshot), test::concat({ByteView(m_original).first(86), Bytes{0}}));
+         },
+         home()},
+        5);
 }
 
-TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderRefusesChwrAdd)
+TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into a folder whatever its permissions; the read-only file system case "
-                        "covers root";
-    putFiles();
-    fs::permissions(path("Backup"), fs::perms::owner_read | fs::perms::owner_exec);
-    ProcessResult run = runChwr({"add", database().string(), m_song.string(), "--no-install"});
-    fs::permissions(path("Backup"), fs::perms::owner_all);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(run.err, HasSubstr("Permission denied"));
-    expectKept();
-    EXPECT_THAT(temporaryFilesIn(path("Backup")), IsEmpty());
+    const Bytes data = test::midiFileOfSize(90);
+    const fs::path db = writeFile("MIDI_Ring_Tones.PDB", pdb(5, {{"Bell", 90}}));
+    const RingToneDatabase database = readRingToneDatabase(db).value();
+    const fs::path out = path("export/Bell.mid");
+    failEachStepInTurn(toFile(
+                           out, [&] { return exportRingTone(database, 0, out); }, {}, data),
+                       5);
+    failEachStepInTurn(toFile(out, {}, {"export", db, "1", out}, data, false), 5);
+    // "Save MIDI File" copies the result of "Apply" over the file the user chose, chwr
+    // modify writes its own.
+    const fs::path song = writeFile("Song.mid", data);
+    failEachStepInTurn(toFile(
+                           out, [&] { return copyFileAtomic(song, out); }, {}, data),
+                       5);
+    ASSERT_EQ(test::runProcess({CHWR_FAULTY, "modify", song, path("modified.mid")}).exitCode, 0);
+    for (bool existed : {true, false})
+        failEachStepInTurn(toFile(out, {}, {"modify", song, out}, readFile(path("modified.mid")), existed),
+                           5);
 }
 
-TEST_F(DatabaseWriteFaults, AReadOnlyFileSystemRefusesChwrAdd)
-{
-    test::SmallFileSystem disk(path("Backup"), 256);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    putFiles();
-    if (!disk.makeReadOnly())
-        GTEST_SKIP() << disk.reason();
-    ProcessResult run = runChwr({"add", database().string(), m_song.string(), "--no-install"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(run.err, HasSubstr("Read-only file system"));
-    expectKept();
-}
-
-TEST_F(DatabaseWriteFaults, AFullDiskRefusesChwrAddAtTheNewFileOrAtTheBackup)
-{
-    // 64 KB: a 20 KB database with its new 60 KB version does not fit; with a 25 KB new
-    // version it does, but then the backup copy does not.
-    test::SmallFileSystem disk(path("Backup"), 64);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    const Bytes original = PdbBuilder().modnumber(5).ringTone("One", test::midiFileOfSize(20000)).build();
-    for (std::size_t added : {40000u, 5000u}) {
-        SCOPED_TRACE("adding " + std::to_string(added) + " bytes");
-        writeFile("Backup/MIDI_Ring_Tones.PDB", original);
-        fs::remove(backup());
-        const fs::path song = writeFile("Big.mid", test::midiFileOfSize(added));
-        ProcessResult run = runChwr({"add", database().string(), song.string(), "--no-install"});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(run.err, HasSubstr("No space left on device"));
-        EXPECT_EQ(readFile(database()), original);
-        EXPECT_THAT(temporaryFilesIn(path("Backup")), IsEmpty());
-    }
-}
-
-// --- head, the result of "Apply", and what is made of it ------------------------------
-
-class MidiWriteFaults : public FaultInjectionTest {
-protected:
-    void SetUp() override
-    {
-        FaultInjectionTest::SetUp();
-        SmfBuilder smf(1, 480);
-        smf.track().tempo(0, 500000).endOfTrack(1920);
-        smf.track().programChange(0, 0, 10).noteOn(0, 0, 60, 100).noteOff(960, 0, 60).endOfTrack(960);
-        smf.track().programChange(0, 9, 0).noteOn(480, 9, 36, 90).noteOff(480, 9, 36).endOfTrack(0);
-        m_song = smf.build();
-        m_source = writeFile("song.mid", m_song);
-        Result<ChannelTable> table = ChannelTable::open();
-        ASSERT_TRUE(table) << table.error();
-        m_table.emplace(std::move(table).value());
-        Result<MidiFileSummary> opened = openMidiForEditing(m_source, *m_table, m_state);
-        ASSERT_TRUE(opened) << opened.error();
-        std::vector<ChannelAdjustment> rows = *m_table->rows();
-        ASSERT_TRUE(writeField(rows[0], "Octave", 1));
-        ASSERT_TRUE(m_table->save(rows[0]));
-        m_marks = Marks{0, static_cast<double>(opened->lengthMilliseconds)};
-        // The result of a run without faults, which every later run must reproduce.
-        Result<RewriteResult> first = m_rewriter.apply(m_state, *m_table, m_marks);
-        ASSERT_TRUE(first) << first.error();
-        m_head = readFile(head());
-        ASSERT_GT(m_head.size(), m_song.size() / 2);
-    }
-
-    fs::path head() const { return home() / MidiRewriter::kResultFileName; }
-
-    Writer applyWriter()
-    {
-        return Writer{[] {},
-                      [this]() -> Result<void> {
-                          Result<RewriteResult> result = m_rewriter.apply(m_state, *m_table, m_marks);
-                          if (!result)
-                              return Error{result.error()};
-                          return {};
-                      },
-                      [this] {
-                          // Each run starts by dropping the last result; a failed run leaves
-                          // at most the header and the tracks finished before it stopped.
-                          EXPECT_EQ(readFile(m_source), m_song);
-                          EXPECT_TRUE(m_state.RowCommitFlag);
-                          EXPECT_FALSE(m_rewriter.isRunning());
-                          if (fs::exists(head())) {
-                              const Bytes partial = readFile(head());
-                              ASSERT_LE(partial.size(), m_head.size());
-                              EXPECT_TRUE(std::equal(partial.begin(), partial.end(), m_head.begin()));
-                          }
-                      },
-                      [this] { EXPECT_EQ(readFile(head()), m_head); }, home()};
-    }
-
-    Bytes m_song;
-    fs::path m_source;
-    std::optional<ChannelTable> m_table;
-    MidiEditState m_state;
-    MidiRewriter m_rewriter;
-    Marks m_marks;
-    Bytes m_head;
-    // What a file at an output path held before the write.
-    const Bytes m_previous = test::midiFileOfSize(64);
-};
+// The same checks for the other writes.
+using MidiWriteFaults = DatabaseWriteFaults;
 
 TEST_F(MidiWriteFaults, EachStepOfApplyFailingReportsItAndLeavesNoRunGoing)
 {
-    EXPECT_THAT(failEachStepInTurn(applyWriter()),
-                IsSupersetOf({FileOp::OpenRead, FileOp::Read, FileOp::Remove, FileOp::OpenWrite,
-                              FileOp::Write, FileOp::Close}));
+    // "Apply" rewrites the opened file into head: each run first drops the last result, and a
+    // failed one leaves at most the header and the tracks it finished, and no run going.
+    test::SmfBuilder smf(1, 480);
+    smf.track().tempo(0, 500000).endOfTrack(1920);
+    smf.track().programChange(0, 0, 10).noteOn(0, 0, 60, 100).noteOff(960, 0, 60).endOfTrack(960);
+    ChannelTable table = ChannelTable::open().value();
+    MidiEditState state;
+    const Result<MidiFileSummary> opened =
+        openMidiForEditing(writeFile("song.mid", smf.build()), table, state);
+    ASSERT_TRUE(opened) << opened.error();
+    MidiRewriter rewriter;
+    const Marks marks{0, static_cast<double>(opened->lengthMilliseconds)};
+    const fs::path head = home() / MidiRewriter::kResultFileName;
+    ASSERT_TRUE(rewriter.apply(state, table, marks));
+    const Bytes result = readFile(head);
+    Check kept = [&] {
+        EXPECT_TRUE(state.RowCommitFlag && !rewriter.isRunning());
+        const Bytes partial = fs::exists(head) ? readFile(head) : Bytes{};
+        EXPECT_TRUE(partial.size() <= result.size() &&
+                    std::equal(partial.begin(), partial.end(), result.begin()));
+    };
+    failEachStepInTurn({[] {},
+                        [&] { return reported(rewriter.apply(state, table, marks)); },
+                        {},
+                        kept,
+                        [&] { EXPECT_EQ(readFile(head), result); },
+                        home()},
+                       5);
 }
 
-TEST_F(MidiWriteFaults, ApplyOnAReadOnlyOrFullDiskReportsIt)
-{
-    failEvery(applyWriter(), test::changingOperations(), EROFS);
-    failEvery(applyWriter(), {FileOp::Write}, ENOSPC);
-}
-
-TEST_F(MidiWriteFaults, EachStepOfSavingTheResultFailingKeepsTheChosenFile)
-{
-    // "Save MIDI File" copies head over the file the user chose.
-    const fs::path chosen = path("saved/tone.mid");
-    const Writer writer{[&] { writeFile("saved/tone.mid", m_previous); },
-                        [&] { return copyFileAtomic(head(), chosen); },
-                        [&] {
-                            EXPECT_EQ(readFile(chosen), m_previous);
-                            EXPECT_EQ(readFile(head()), m_head);
-                        },
-                        [&] { EXPECT_EQ(readFile(chosen), m_head); }, path("saved")};
-    EXPECT_THAT(failEachStepInTurn(writer),
-                IsSupersetOf({FileOp::Copy, FileOp::OpenRead, FileOp::Read, FileOp::OpenWrite, FileOp::Write,
-                              FileOp::Sync, FileOp::Close, FileOp::Rename}));
-    failEvery(writer, test::changingOperations(), EROFS);
-    failEvery(writer, {FileOp::Write}, ENOSPC);
-}
-
-TEST_F(MidiWriteFaults, EachStepOfChwrModifyFailingKeepsTheOutputFile)
-{
-    const fs::path out = path("out/modified.mid");
-    ASSERT_EQ(runChwr({"modify", m_source.string(), path("expected.mid").string(), "--adjust", "1:octave=1"})
-                  .exitCode,
-              0);
-    const Bytes expected = readFile(path("expected.mid"));
-    const ChwrWrite write{[&] { writeFile("out/modified.mid", m_previous); },
-                          {"modify", m_source.string(), out.string(), "--adjust", "1:octave=1"},
-                          [&] {
-                              EXPECT_EQ(readFile(out), m_previous);
-                              EXPECT_EQ(readFile(m_source), m_song);
-                          },
-                          [&] { EXPECT_EQ(readFile(out), expected); },
-                          path("out")};
-    EXPECT_GT(failEachStepOfChwr(write), 5);
-    failEveryChangeInChwr(write, EROFS);
-    failEveryChangeInChwr(write, ENOSPC);
-}
-
-TEST_F(MidiWriteFaults, AFailedChwrModifyLeavesNoOutputWhereThereWasNone)
-{
-    const fs::path out = path("out/new.mid");
-    const ChwrWrite write{[&] {
-                              fs::create_directories(path("out"));
-                              fs::remove(out);
-                          },
-                          {"modify", m_source.string(), out.string()},
-                          [&] { EXPECT_FALSE(fs::exists(out)); },
-                          [&] { EXPECT_TRUE(readMidiFile(out)); },
-                          path("out")};
-    EXPECT_GT(failEachStepOfChwr(write), 5);
-}
-
-TEST_F(MidiWriteFaults, AFullOrReadOnlyDiskRefusesChwrModifyAndKeepsTheOutput)
-{
-    test::SmallFileSystem disk(path("out"), 8);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    // A 6 KB output in place and a 7 KB new one: the two do not fit in 8 KB.
-    SmfBuilder big(0, 480);
-    test::TrackBuilder& track = big.track();
-    for (int i = 0; i < 1700; ++i)
-        track.noteOn(1, 0, 60, 100);
-    const fs::path source = writeFile("big.mid", big.build());
-    const Bytes previous = test::midiFileOfSize(6000);
-    writeFile("out/kept.mid", previous);
-    ProcessResult full = runChwr({"modify", source.string(), path("out/kept.mid").string()});
-    EXPECT_EQ(full.exitCode, 1);
-    EXPECT_THAT(full.err, HasSubstr("No space left on device"));
-    EXPECT_EQ(readFile(path("out/kept.mid")), previous);
-    EXPECT_THAT(temporaryFilesIn(path("out")), IsEmpty());
-
-    if (!disk.makeReadOnly())
-        GTEST_SKIP() << disk.reason();
-    ProcessResult readOnly = runChwr({"modify", m_source.string(), path("out/kept.mid").string()});
-    EXPECT_EQ(readOnly.exitCode, 1);
-    EXPECT_THAT(readOnly.err, HasSubstr("Read-only file system"));
-    EXPECT_EQ(readFile(path("out/kept.mid")), previous);
-}
-
-// --- Exported ring tones ---------------------------------------------------------------
-
-class ExportFaults : public FaultInjectionTest {
-protected:
-    void SetUp() override
-    {
-        FaultInjectionTest::SetUp();
-        Bytes data = test::midiFileOfSize(90);
-        data.push_back(AddedMark);
-        m_data = data;
-        m_databasePath = writeFile("MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Bell", data).build());
-        Result<RingToneDatabase> loaded = readRingToneDatabase(m_databasePath);
-        ASSERT_TRUE(loaded) << loaded.error();
-        m_database.emplace(std::move(loaded).value());
-    }
-
-    fs::path out() const { return path("export/Bell.mid"); }
-    void expectKept() const { EXPECT_EQ(readFile(out()), m_previous); }
-
-    Bytes m_data;
-    fs::path m_databasePath;
-    std::optional<RingToneDatabase> m_database;
-    const Bytes m_previous = test::midiFileOfSize(50);
-};
-
-TEST_F(ExportFaults, EachStepOfTheExportFailingKeepsTheFileThere)
-{
-    const Writer writer{[&] { writeFile("export/Bell.mid", m_previous); },
-                        [&] { return exportRingTone(*m_database, 0, out()); }, [&] { expectKept(); },
-                        [&] { EXPECT_EQ(readFile(out()), m_data); }, path("export")};
-    EXPECT_THAT(failEachStepInTurn(writer), IsSupersetOf({FileOp::OpenWrite, FileOp::Write, FileOp::Sync,
-                                                          FileOp::Close, FileOp::Rename}));
-    failEvery(writer, test::changingOperations(), EROFS);
-    failEvery(writer, {FileOp::Write}, ENOSPC);
-}
-
-TEST_F(ExportFaults, EachStepOfChwrExportFailingKeepsTheFileThere)
-{
-    const ChwrWrite write{[&] { writeFile("export/Bell.mid", m_previous); },
-                          {"export", m_databasePath.string(), "1", out().string()},
-                          [&] { expectKept(); },
-                          [&] { EXPECT_EQ(readFile(out()), m_data); },
-                          path("export")};
-    EXPECT_GT(failEachStepOfChwr(write), 5);
-    failEveryChangeInChwr(write, EROFS);
-    failEveryChangeInChwr(write, ENOSPC);
-}
-
-TEST_F(ExportFaults, AFullDiskRefusesChwrExportAndKeepsTheFile)
-{
-    test::SmallFileSystem disk(path("export"), 8);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    Bytes big = test::midiFileOfSize(7000);
-    const fs::path databasePath = writeFile("big.PDB", PdbBuilder().ringTone("Big", big).build());
-    const Bytes previous = test::midiFileOfSize(5000);
-    writeFile("export/Bell.mid", previous);
-    ProcessResult run = runChwr({"export", databasePath.string(), "1", out().string()});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(run.err, HasSubstr("No space left on device"));
-    EXPECT_EQ(readFile(out()), previous);
-    EXPECT_THAT(temporaryFilesIn(path("export")), IsEmpty());
-}
-
-// --- The settings file -------------------------------------------------------------------
-
-class SettingsWriteFaults : public FaultInjectionTest {
-protected:
-    fs::path settingsFile() const { return path("settings/registry.reg"); }
-
-    // A settings file holding a database path and the path option.
-    void putSettings()
-    {
-        emptyFolder(path("settings"));
-        RegistryFile registry(settingsFile());
-        SettingsStore store(registry);
-        ASSERT_TRUE(store.writeSetting(kDbPathSetting, "/palm/MIDI_Ring_Tones.PDB"));
-        ASSERT_TRUE(store.writeSetting(kDbOptionSetting, std::string(kDbOptionPathText)));
-        m_original = readFile(settingsFile());
-    }
-    void expectKept() const
-    {
-        EXPECT_EQ(readFile(settingsFile()), m_original);
-        RegistryFile registry(settingsFile());
-        EXPECT_EQ(SettingsStore(registry).readSetting(kDbOptionSetting), kDbOptionPathText);
-    }
-
-    // A value set through the registry layer, which says why it failed.
-    Writer setValueWriter()
-    {
-        return Writer{[this] { putSettings(); },
-                      [this]() -> Result<void> {
-                          RegistryFile registry(settingsFile());
-                          Result<std::unique_ptr<RegistryKey>> key =
-                              registry.createKey(RegistryRoot::LocalMachine, kProgramKey);
-                          if (!key)
-                              return Error{key.error()};
-                          return (*key)->setValue(kDbOptionSetting,
-                                                  RegistryValue{RegistryValueType::String, bytesOf("0")});
-                      },
-                      [this] { expectKept(); },
-                      [this] {
-                          RegistryFile registry(settingsFile());
-                          SettingsStore store(registry);
-                          EXPECT_EQ(store.readSetting(kDbOptionSetting), kDbOptionHotSyncText);
-                          EXPECT_EQ(store.readSetting(kDbPathSetting), "/palm/MIDI_Ring_Tones.PDB");
-                      },
-                      path("settings")};
-    }
-
-    Bytes m_original;
-};
+using SettingsWriteFaults = DatabaseWriteFaults;
 
 TEST_F(SettingsWriteFaults, EachStepOfSettingAValueFailingKeepsTheSettingsFile)
 {
-    EXPECT_THAT(failEachStepInTurn(setValueWriter()),
-                IsSupersetOf({FileOp::OpenRead, FileOp::Read, FileOp::OpenWrite, FileOp::Write, FileOp::Sync,
-                              FileOp::Close, FileOp::Rename}));
+    const fs::path file = path("settings/registry.reg");
+    auto set = [&](const char* value) -> Result<void> {
+        RegistryFile registry(file);
+        Result<std::unique_ptr<RegistryKey>> key =
+            registry.createKey(RegistryRoot::LocalMachine, kProgramKey);
+        if (!key)
+            return Error{key.error()};
+        return (*key)->setValue(kDbOptionSetting, RegistryValue{RegistryValueType::String, bytesOf(value)});
+    };
+    auto option = [&] {
+        RegistryFile registry(file);
+        return SettingsStore(registry).readSetting(kDbOptionSetting);
+    };
+    Bytes before;
+    Check prepare = [&] {
+        fs::remove_all(file.parent_path());
+        fs::create_directories(file.parent_path());
+        ASSERT_TRUE(set("1"));
+        before = readFile(file);
+    };
+    Check kept = [&] { EXPECT_EQ(std::tuple(readFile(file), option()), std::tuple(before, "1")); };
+    failEachStepInTurn(
+        {prepare, [&] { return set("0"); }, {}, kept, [&] { EXPECT_EQ(option(), "0"); }, file.parent_path()},
+        5);
 }
 
-TEST_F(SettingsWriteFaults, TheStoreReportsAFailedWriteAndKeepsTheOldValue)
+TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
 {
-    // WriteRegValue has no message: it returns false and empties the caller's text.
-    for (int step = 1;; ++step) {
-        ASSERT_LT(step, test::kMaxFailingSteps);
-        putSettings();
-        RegistryFile registry(settingsFile());
-        SettingsStore store(registry);
-        std::string value(kDbOptionHotSyncText);
-        StepFault fault(step, EIO);
-        const bool written = store.WriteRegValue(RegistryRoot::LocalMachine, kProgramKey,
-                                                 RegistryValueType::String, kDbOptionSetting, value);
-        fault.release();
-        SCOPED_TRACE(traceOf(step, fault.injected()));
-        if (written) {
-            EXPECT_EQ(store.readSetting(kDbOptionSetting), kDbOptionHotSyncText);
-            break;
-        }
-        EXPECT_EQ(value, "");
+    putFiles();
+    const std::vector<std::string> add = {CHWR_FAULTY, "add", database(), path("Song.mid")};
+    if (::geteuid() != 0) { // root writes into a folder whatever its mode
+        fs::permissions(path("Backup"), fs::perms::owner_read | fs::perms::owner_exec);
+        const test::ProcessResult run = test::runProcess(add);
+        fs::permissions(path("Backup"), fs::perms::owner_all);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_THAT(run.err, HasSubstr("Permission denied"));
         expectKept();
-        EXPECT_THAT(temporaryFilesIn(path("settings")), IsEmpty());
     }
-}
-
-TEST_F(SettingsWriteFaults, ADamagedSettingsFileIsKeptWhateverStepFails)
-{
-    const Bytes damaged =
-        bytesOf("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\r\n\"x\"=");
-    const fs::path copy = path("settings/registry.reg.damaged");
-    const Writer writer{
-        [&] {
-            emptyFolder(path("settings"));
-            writeFile("settings/registry.reg", damaged);
-        },
-        [&]() -> Result<void> {
-            RegistryFile registry(settingsFile());
-            Result<std::unique_ptr<RegistryKey>> key =
-                registry.createKey(RegistryRoot::LocalMachine, kProgramKey);
-            if (!key)
-                return Error{key.error()};
-            return (*key)->setValue(kDbOptionSetting, RegistryValue{RegistryValueType::String, bytesOf("1")});
-        },
-        [&] {
-            // The damaged bytes stay at their path until a copy of them is kept.
-            if (readFile(settingsFile()) != damaged) {
-                EXPECT_EQ(readFile(copy), damaged);
-                EXPECT_TRUE(RegistryFile(settingsFile()).load());
-            }
-        },
-        [&] {
-            EXPECT_EQ(readFile(copy), damaged);
-            RegistryFile registry(settingsFile());
-            EXPECT_EQ(SettingsStore(registry).readSetting(kDbOptionSetting), kDbOptionPathText);
-        },
-        path("settings")};
-    failEachStepInTurn(writer);
-}
-
-TEST_F(SettingsWriteFaults, AReadOnlyOrFullDiskKeepsTheSettingsFile)
-{
-    failEvery(setValueWriter(), test::changingOperations(), EROFS);
-    failEvery(setValueWriter(), {FileOp::Write}, ENOSPC);
-
-    test::SmallFileSystem disk(path("settings"), 16);
-    if (!disk.mounted())
-        GTEST_SKIP() << disk.reason();
-    putSettings();
-    if (!disk.makeReadOnly())
-        GTEST_SKIP() << disk.reason();
-    RegistryFile registry(settingsFile());
-    Result<std::unique_ptr<RegistryKey>> key = registry.createKey(RegistryRoot::LocalMachine, kProgramKey);
-    ASSERT_TRUE(key) << key.error();
-    Result<void> set =
-        (*key)->setValue(kDbOptionSetting, RegistryValue{RegistryValueType::String, bytesOf("0")});
-    ASSERT_FALSE(set);
-    EXPECT_THAT(set.error(), HasSubstr("Read-only file system"));
-    expectKept();
+    // A 64 KB tmpfs: a 20 KB database and its new 60 KB version do not fit together.
+    fs::remove_all(path("Backup"));
+    fs::create_directories(path("Backup"));
+    if (::mount("tmpfs", path("Backup").c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    const Bytes original = pdb(5, {{"One", 20000}});
+    writeFile("Backup/MIDI_Ring_Tones.PDB", original);
+    writeFile("Song.mid", test::midiFileOfSize(40000));
+    for (const char* reason : {"No space left on device", "Read-only file system"}) {
+        const test::ProcessResult run = test::runProcess(add);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_THAT(run.err, HasSubstr(reason));
+        EXPECT_EQ(readFile(database()), original);
+        EXPECT_THAT(listFolder(path("Backup")), ElementsAre("MIDI_Ring_Tones.PDB"));
+        EXPECT_EQ(::mount("tmpfs", path("Backup").c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    }
+    ::umount2(path("Backup").c_str(), MNT_DETACH);
 }
 
 } // namespace

@@ -1,361 +1,266 @@
 #include "shell/database_location.h"
+#include "shell/hotsync_environment.h"
 #include "shell/palm_desktop.h"
 #include "shell/users_dat.h"
+#include "tests/support/pdb_builder.h"
 #include "tests/support/temp_folder.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
+
+#include <optional>
+#include <unistd.h>
 
 namespace chwr {
 namespace {
 
+using test::concat;
+using ::testing::AllOf;
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Field;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using namespace std::literals;
+using enum RegistryRoot;
+using Type = RegistryValueType;
+namespace fs = std::filesystem;
 
-// Builds a users.dat byte by byte, in the order Palm Desktop lays it out.
-class UsersDatBuilder {
-public:
-    // The 2-byte word that is skipped, then the marker.
-    UsersDatBuilder& header(std::uint16_t marker)
-    {
-        word(0x0003);
-        return word(marker);
-    }
-    // After a 0xFFFF marker: a skipped word and a length-prefixed text.
-    UsersDatBuilder& headerText(std::string_view text, std::int16_t statedLength)
-    {
-        word(0x0000);
-        word(static_cast<std::uint16_t>(statedLength));
-        return raw(text);
-    }
-    UsersDatBuilder& signature() { return bytes({kUserSignatureFirst, kUserSignatureSecond}); }
-    // 4 unused bytes, then the name and the directory name after their 1-byte lengths.
-    UsersDatBuilder& user(std::string_view name, std::string_view directory)
-    {
-        bytes({0x11, 0x22, 0x33, 0x44});
-        m_bytes.push_back(static_cast<std::uint8_t>(name.size()));
-        raw(name);
-        m_bytes.push_back(static_cast<std::uint8_t>(directory.size()));
-        return raw(directory);
-    }
-    UsersDatBuilder& bytes(std::initializer_list<std::uint8_t> list)
-    {
-        m_bytes.insert(m_bytes.end(), list);
-        return *this;
-    }
-    UsersDatBuilder& raw(std::string_view text)
-    {
-        m_bytes.insert(m_bytes.end(), text.begin(), text.end());
-        return *this;
-    }
-    UsersDatBuilder& word(std::uint16_t value)
-    {
-        return bytes({static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)});
-    }
-    // Cuts the last count bytes, as a file written only in part.
-    UsersDatBuilder& cut(std::size_t count)
-    {
-        m_bytes.resize(m_bytes.size() - count);
-        return *this;
-    }
-    const Bytes& build() const { return m_bytes; }
-
-private:
-    Bytes m_bytes;
-};
-
-std::vector<std::string> directories(const Bytes& usersDat)
+// users.dat as Palm Desktop lays it out: a skipped word and a marker; the first user record
+// (4 skipped bytes, then the name and the directory name after 1-byte lengths); each further
+// record after the signature 0x01 0x80. `cut` drops the record's last bytes.
+const Bytes kMarker0 = {3, 0, 0, 0}, kMarkerFFFF = {3, 0, 0xFF, 0xFF}, kSignature = {0x01, 0x80};
+Bytes user(std::string_view name, std::string_view directory, std::size_t cut = 0)
 {
-    return userDirectoryNames(parseUsersDat(usersDat));
+    Bytes record =
+        concat({Bytes{0x11, 0x22, 0x33, 0x44, static_cast<std::uint8_t>(name.size())}, asBytes(name),
+                Bytes{static_cast<std::uint8_t>(directory.size())}, asBytes(directory)});
+    record.resize(record.size() - cut);
+    return record;
 }
 
-TEST(UsersDat, SeveralUsersAreListedInFileOrder)
+TEST(UsersDat, ListsTheDirectoryNameOfEachUserRecordFound)
 {
-    Bytes file = UsersDatBuilder()
-                     .header(0x0000)
-                     .user("Jane Doe", "DoeJ")
-                     .bytes({0x00, 0x05, 0x80}) // filler, with a lone 0x80
-                     .signature()
-                     .user("John Roe", "RoeJ")
-                     .signature()
-                     .user("Third", "Thi")
-                     .build();
-    EXPECT_EQ(parseUsersDat(file),
-              (std::vector<HotSyncUser>{{"Jane Doe", "DoeJ"}, {"John Roe", "RoeJ"}, {"Third", "Thi"}}));
+    // Only the all-ones marker announces a text to pass over, and only a positive length is
+    // passed; the byte after a 0x01 is consumed whatever it is; a cut record gives what it holds.
+    const std::pair<Bytes, std::vector<std::string>> files[] = {
+        {concat({kMarker0, user("Jane Doe", "DoeJ"), Bytes{0, 5, 0x80}, kSignature, user("J", "RoeJ")}),
+         {"DoeJ", "RoeJ"}},
+        {concat({kMarkerFFFF, Bytes{0, 0, 4, 0}, asBytes("Palm"), user("A", "dirA")}), {"dirA"}},
+        {concat({Bytes{3, 0, 0xFE, 0xFF}, user("A", "dirA")}), {"dirA"}},
+        {concat({kMarkerFFFF, Bytes{0, 0, 0xFB, 0xFF}, user("A", "dirA")}), {"dirA"}},
+        {concat({kMarker0, user("A", "a"), Bytes{1, 0x7F}, kSignature, user("B", "b")}), {"a", "b"}},
+        {concat({kMarker0, user("A", "a"), Bytes{1}, kSignature, user("B", "b")}), {"a"}},
+        {concat({kMarker0, user("A", "a"), kSignature, user("Bob", "BobSmith", 3)}), {"a", "BobSm"}},
+        {{}, {}}};
+    for (const auto& [file, directories] : files)
+        EXPECT_EQ(userDirectoryNames(parseUsersDat(file)), directories) << ::testing::PrintToString(file);
 }
 
-TEST(UsersDat, OnlyTheAllOnesMarkerAnnouncesTheHeaderText)
-{
-    Bytes withText =
-        UsersDatBuilder().header(kUsersDatTextMarker).headerText("Palm", 4).user("A", "dirA").build();
-    EXPECT_THAT(directories(withText), ElementsAre("dirA"));
-
-    // With 0xFFFE the first user follows at once; had the text been skipped, the user's
-    // first bytes would have been taken as the text's length.
-    Bytes otherMarker = UsersDatBuilder().header(0xFFFE).user("A", "dirA").build();
-    EXPECT_THAT(directories(otherMarker), ElementsAre("dirA"));
-
-    Bytes negativeLength =
-        UsersDatBuilder().header(kUsersDatTextMarker).headerText("", -5).user("A", "dirA").build();
-    EXPECT_THAT(directories(negativeLength), ElementsAre("dirA"));
-}
-
-TEST(UsersDat, TheSignatureScanConsumesTheByteAfterEachOne)
-{
-    Bytes resumed = UsersDatBuilder()
-                        .header(0)
-                        .user("A", "first")
-                        .bytes({0x01, 0x7F})
-                        .signature()
-                        .user("B", "second")
-                        .build();
-    EXPECT_THAT(directories(resumed), ElementsAre("first", "second"));
-
-    Bytes swallowed =
-        UsersDatBuilder().header(0).user("A", "first").bytes({0x01}).signature().user("B", "second").build();
-    EXPECT_THAT(directories(swallowed), ElementsAre("first"));
-}
-
-TEST(UsersDat, ATruncatedRecordGivesWhatItHolds)
-{
-    Bytes shortened =
-        UsersDatBuilder().header(0).user("A", "first").signature().user("Bob", "BobSmith").cut(3).build();
-    EXPECT_THAT(directories(shortened), ElementsAre("first", "BobSm"));
-
-    // Cut inside the name: no directory name is left, so no folder is named.
-    Bytes nameOnly =
-        UsersDatBuilder().header(0).user("A", "first").signature().user("Bob", "B").cut(3).build();
-    EXPECT_THAT(directories(nameOnly), ElementsAre("first"));
-
-    EXPECT_THAT(directories({}), ElementsAre());
-    EXPECT_THAT(directories(UsersDatBuilder().header(kUsersDatTextMarker).headerText("x", 300).build()),
-                ElementsAre());
-}
-
-class PalmDesktopTest : public test::TempFolderTest {
+// Settings in a registry of their own, and a HotSync set-up in the test folder.
+class DesktopTest : public test::TempFolderTest {
 protected:
-    void setString(RegistryRoot root, std::string_view key, std::string_view name, std::string_view text)
+    void SetUp() override
     {
-        auto opened = registry.createKey(root, key);
-        ASSERT_TRUE(opened);
-        ASSERT_TRUE((*opened)->setValue(name, {RegistryValueType::String, Bytes(text.begin(), text.end())}));
+        TempFolderTest::SetUp();
+        environment = {
+            path("me"), {}, path("me/.local/share"), path("bin").string(), [this] { return processes; }};
+        database = writeFile("db/My Tones.PDB", asBytes("a ring tone database"));
+        db = database.string();
     }
-    void setPalmPath(std::string_view text)
+    void set(RegistryRoot root, std::string_view key, std::string_view name, std::string_view value)
     {
-        setString(RegistryRoot::CurrentUser, kPalmDesktopCoreKey, "Path", text);
+        ASSERT_TRUE((*registry.createKey(root, key))
+                        ->setValue(name, {RegistryValueType::String, Bytes(value.begin(), value.end())}));
     }
-    void setInstallCommand(RegistryRoot root, std::string_view text)
+    Result<std::string> install() { return makeInstallHandoff(environment)->install(database); }
+    std::string read(const std::string& name) const { return asString(readFile(path(name))); }
+    // gnome-pilot's tool, standing in: keeps its arguments.
+    void fakeGnomePilot()
     {
-        setString(root, kInstallToolCommandKey, "", text);
+        fs::permissions(
+            writeFile("bin/gpilot-install-file", asBytes("#!/bin/sh\necho \"$@\" >\"$0.args\"\n")),
+            fs::perms::owner_all);
     }
 
     MemoryRegistry registry;
     SettingsStore store{registry};
+    DatabaseLocation location{store};
+    HotSyncEnvironment environment;
+    std::vector<RunningProcess> processes = {{1, "init"}, {200, "bash"}};
+    fs::path database;
+    std::string db;
 };
 
-TEST_F(PalmDesktopTest, PalmDesktopsPathWinsOverTheInstallCommand)
+TEST_F(DesktopTest, TheSettingsStoreWritesTextsAndNumbersAndReadsThemBackAsText)
 {
-    setInstallCommand(RegistryRoot::CurrentUser, "\"/opt/palm/Instapp.exe\" \"%1\"");
-    setPalmPath("/home/me/Palm");
-    EXPECT_EQ(findPalmDesktopDirectory(store), "/home/me/Palm");
+    // A write that fails empties the text; a read leaves it alone when it fails or the value is
+    // neither a string nor a number. A number reads as "&h" and its bytes from the top, less a
+    // top 0 byte, each below 0x0A in two digits, 0x0A to 0x0F in one.
+    const std::string fits(kRegValueBufferBytes, 'p');
+    const std::tuple<Type, std::string, bool, std::string> writes[] = {
+        {Type::String, "user1", true, "user1"},
+        {Type::String, fits, true, fits},
+        {Type::String, fits + "p", false, "-"},
+        {Type::Binary, "ab", true, "-"},
+        {Type::Number32, "1", true, "&h000001"},
+        {Type::Number32, "-2", true, "&hFFFFFFFE"},
+        {Type::Number32, "&h0A0F0910", true, "&hAF0910"},
+        {Type::Number32, "&HFF", true, "&h0000FF"},
+        {Type::Number32, "twelve", false, "-"},
+        {Type::Number32, "4294967296", false, "-"},
+        {Type::MultiString, "x", false, "-"}};
+    std::string read = "-";
+    EXPECT_FALSE(store.ReadRegValue(LocalMachine, kProgramKey, "V", read)); // no key yet
+    for (const auto& [type, written, stored, readBack] : writes) {
+        std::string value = written;
+        EXPECT_EQ(store.WriteRegValue(LocalMachine, kProgramKey, type, written, value), stored) << written;
+        EXPECT_EQ(value, stored ? written : "") << written;
+        read = "-";
+        EXPECT_EQ(store.ReadRegValue(LocalMachine, kProgramKey, written, read), stored) << written;
+        EXPECT_EQ(read, readBack) << written;
+    }
+    // Strings read the same with and without one terminating 0; one longer than the buffer cannot be read.
+    const std::pair<Bytes, std::optional<std::string>> strings[] = {
+        {{'u', 's', 'e', 'r', '1', 0}, "user1"},
+        {{'a', 0, 0}, "a\0"s},
+        {{}, ""},
+        {Bytes(fits.size() + 1, 'a'), std::nullopt}};
+    for (const auto& [data, expected] : strings) {
+        ASSERT_TRUE((*registry.openKey(LocalMachine, kProgramKey))->setValue("S", {Type::String, data}));
+        read = "-";
+        EXPECT_EQ(store.ReadRegValue(LocalMachine, kProgramKey, "S", read), expected.has_value());
+        EXPECT_EQ(read, expected.value_or("-"));
+    }
+    registry.refuseWrites("Access is denied"); // to a key that is there or one that is not
+    for (auto subKey : {kProgramKey, "SOFTWARE\\New"sv}) {
+        std::string refused = "1";
+        EXPECT_FALSE(store.WriteRegValue(LocalMachine, subKey, Type::String, kDbOptionSetting, refused));
+        EXPECT_EQ(refused, "");
+    }
+    EXPECT_FALSE(registry.openKey(LocalMachine, "SOFTWARE\\New"));
 }
 
-TEST_F(PalmDesktopTest, TheInstallCommandIsReadWhenPathIsEmptyOrAbsent)
+TEST_F(DesktopTest, TheFolderIsPalmDesktopsPathElseTheInstallCommandsAndItsUsersAreListed)
 {
-    setInstallCommand(RegistryRoot::LocalMachine, "\"/machine/Palm/Instapp.exe\" \"%1\"");
-    EXPECT_EQ(findPalmDesktopDirectory(store), "/machine/Palm");
-
-    setInstallCommand(RegistryRoot::CurrentUser, "\"/user/Palm/Instapp.exe\" \"%1\"");
-    setPalmPath("");
+    // The install command's folder is what comes before the separator in front of "Instapp".
+    set(CurrentUser, kInstallToolCommandKey, "", "\"Instapp.exe\" \"%1\""); // names no folder
+    for (std::string option : {"", "0", "1"}) { // "1": a database file is chosen instead
+        ASSERT_TRUE(store.writeSetting(kDbOptionSetting, option));
+        EXPECT_EQ(startupMessage(discoverPalmDesktop(store), store),
+                  option == "1" ? std::nullopt : std::optional("Can't find prcFile directory in registry"s));
+    }
+    set(LocalMachine, kInstallToolCommandKey, "", "\"C:\\Program Files\\Palm\\Instapp.exe\" \"%1\"");
+    set(CurrentUser, kInstallToolCommandKey, "", "");
+    EXPECT_EQ(findPalmDesktopDirectory(store), "C:\\Program Files\\Palm");
+    set(CurrentUser, kInstallToolCommandKey, "", "/user/Palm/Instapp %1");
+    set(CurrentUser, kPalmDesktopCoreKey, "Path", "");
     EXPECT_EQ(findPalmDesktopDirectory(store), "/user/Palm");
-}
-
-TEST_F(PalmDesktopTest, TheFolderIsEverythingBeforeTheSeparatorInFrontOfInstapp)
-{
-    EXPECT_EQ(directoryFromInstallCommand("\"C:\\Program Files\\Palm\\Instapp.exe\" \"%1\""),
-              "C:\\Program Files\\Palm");
-    EXPECT_EQ(directoryFromInstallCommand("/opt/palm/Instapp %1"), "/opt/palm");
-    // Without the exact text the whole line is taken, less a leading quote.
-    EXPECT_EQ(directoryFromInstallCommand("\"C:\\Palm\\INSTAPP.EXE\" \"%1\""),
-              "C:\\Palm\\INSTAPP.EXE\" \"%1\"");
-    EXPECT_EQ(directoryFromInstallCommand("Instapp.exe"), "");
-    EXPECT_EQ(directoryFromInstallCommand("\"Instapp.exe\""), "");
-    EXPECT_EQ(directoryFromInstallCommand("/Instapp.exe /Instapp.exe"), "");
-}
-
-TEST_F(PalmDesktopTest, DiscoveryListsTheUsersOfTheFoldersUsersDat)
-{
-    Bytes usersDat =
-        UsersDatBuilder().header(0).user("Jane", "DoeJ").signature().user("John", "RoeJ").build();
-    writeFile("Palm/users.dat", usersDat);
-    setPalmPath(path("Palm").string());
-
+    set(CurrentUser, kPalmDesktopCoreKey, "Path", path("Palm").string());
+    EXPECT_TRUE(discoverPalmDesktop(store).users.empty());
+    EXPECT_FALSE(fs::exists(path("Palm"))); // nothing is created
+    writeFile("Palm/users.dat", concat({kMarker0, user("Jane", "DoeJ"), kSignature, user("John", "RoeJ")}));
+    ASSERT_TRUE(store.writeSetting(kDbOptionSetting, "0"));
     PalmDesktopDiscovery found = discoverPalmDesktop(store);
     EXPECT_EQ(found.PalmDesktopDirectory, path("Palm").string());
     EXPECT_THAT(userDirectoryNames(found.users), ElementsAre("DoeJ", "RoeJ"));
     EXPECT_EQ(startupMessage(found, store), std::nullopt);
 }
 
-TEST_F(PalmDesktopTest, AMissingUsersDatListsNoUsersAndCreatesNothing)
-{
-    setPalmPath(path("Palm").string());
-    PalmDesktopDiscovery found = discoverPalmDesktop(store);
-    EXPECT_EQ(found.PalmDesktopDirectory, path("Palm").string());
-    EXPECT_TRUE(found.users.empty());
-    EXPECT_FALSE(std::filesystem::exists(path("Palm")));
-}
-
-TEST_F(PalmDesktopTest, NoFolderGivesTheStartUpMessageUnlessADatabaseFileIsChosen)
-{
-    PalmDesktopDiscovery none = discoverPalmDesktop(store);
-    EXPECT_EQ(none.PalmDesktopDirectory, "");
-    EXPECT_EQ(startupMessage(none, store), "Can't find prcFile directory in registry");
-
-    ASSERT_TRUE(store.writeSetting(kDbOptionSetting, "0"));
-    EXPECT_EQ(startupMessage(none, store), "Can't find prcFile directory in registry");
-    ASSERT_TRUE(store.writeSetting(kDbOptionSetting, "1"));
-    EXPECT_EQ(startupMessage(none, store), std::nullopt);
-
-    // A command line that is all install tool names no folder either.
-    setInstallCommand(RegistryRoot::CurrentUser, "Instapp.exe %1");
-    ASSERT_TRUE(store.writeSetting(kDbOptionSetting, "0"));
-    EXPECT_EQ(startupMessage(discoverPalmDesktop(store), store), "Can't find prcFile directory in registry");
-}
-
-class DatabaseLocationTest : public PalmDesktopTest {
-protected:
-    DatabaseLocation location{store};
-};
-
-TEST_F(DatabaseLocationTest, TheOptionEnablesItsControlsAndIsStored)
+TEST_F(DesktopTest, TheDatabaseLocationNeverGuessesAndNamesOneFolderForAUser)
 {
     location.selectOption(1);
-    EXPECT_EQ(location.option(), LocationOption::Path);
-    EXPECT_TRUE(location.pathControlsEnabled());
-    EXPECT_FALSE(location.userBoxEnabled());
-    EXPECT_EQ(registry.contents()
-                  .findKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0")
-                  ->values.at(0)
-                  .value,
-              (RegistryValue{RegistryValueType::String, {'1'}}));
-
-    location.selectOption(0);
-    EXPECT_EQ(location.option(), LocationOption::HotSyncUser);
-    EXPECT_FALSE(location.pathControlsEnabled());
-    EXPECT_TRUE(location.userBoxEnabled());
-    EXPECT_EQ(store.readSetting(kDbOptionSetting), "0");
-}
-
-TEST_F(DatabaseLocationTest, OnlyAStoredOneSelectsThePathOption)
-{
-    for (std::string stored : {"1", "0", "", "2", " 1"}) {
-        ASSERT_TRUE(store.writeSetting(kDbOptionSetting, stored));
-        location.applyStoredSettings();
-        EXPECT_EQ(location.option(), stored == "1" ? LocationOption::Path : LocationOption::HotSyncUser)
-            << stored;
-    }
-    MemoryRegistry empty;
-    SettingsStore emptyStore(empty);
-    DatabaseLocation fresh(emptyStore);
-    fresh.applyStoredSettings();
-    EXPECT_EQ(fresh.option(), LocationOption::HotSyncUser);
-    EXPECT_EQ(emptyStore.readSetting(kDbOptionSetting), "0");
-}
-
-TEST_F(DatabaseLocationTest, TheUserIsStoredOnlyOnceSettingsAreRestored)
-{
-    location.setPalmDesktop("/palm", {"alice", "bob"});
-    EXPECT_EQ(location.userText(), "alice");
-    EXPECT_EQ(location.selectedUserIndex(), 0);
-    location.setUserText("typed early");
-    EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "");
-
-    location.applyStoredSettings();
-    EXPECT_TRUE(location.settingsRestored());
-    EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "");
-
-    location.setUserText("carol");
-    EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "carol");
-    EXPECT_EQ(location.selectedUserIndex(), -1);
-    location.pickUser(1);
-    EXPECT_EQ(location.userText(), "bob");
-    EXPECT_EQ(location.selectedUserIndex(), 1);
-    EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "bob");
-}
-
-TEST_F(DatabaseLocationTest, EachActivationReplacesUnstoredEditsWithTheStoredSettings)
-{
-    ASSERT_TRUE(store.writeSetting(kDbPathSetting, "/stored/MIDI_Ring_Tones.PDB"));
-    ASSERT_TRUE(store.writeSetting(kDbHotSyncIdSetting, "bob"));
-    location.setPalmDesktop("/palm", {"alice", "bob"});
-    location.applyStoredSettings();
-    EXPECT_EQ(location.pathText(), "/stored/MIDI_Ring_Tones.PDB");
-    EXPECT_EQ(location.userText(), "bob");
-    EXPECT_EQ(location.selectedUserIndex(), 1);
-
-    location.setPathText("/typed/but/not/browsed.pdb");
-    location.applyStoredSettings();
-    EXPECT_EQ(location.pathText(), "/stored/MIDI_Ring_Tones.PDB");
-
-    location.setBrowsedPath("/browsed/db.pdb");
-    EXPECT_EQ(store.readSetting(kDbPathSetting), "/browsed/db.pdb");
-    EXPECT_EQ(location.option(), LocationOption::HotSyncUser);
-    location.applyStoredSettings();
-    EXPECT_EQ(location.pathText(), "/browsed/db.pdb");
-}
-
-TEST_F(DatabaseLocationTest, EmptyStoredSettingsLeaveTheControlsAsTheyWere)
-{
-    location.setPalmDesktop("/palm", {"alice"});
-    location.setPathText("/typed.pdb");
-    ASSERT_TRUE(store.writeSetting(kDbHotSyncIdSetting, ""));
-    location.applyStoredSettings();
-    EXPECT_EQ(location.pathText(), "/typed.pdb");
-    EXPECT_EQ(location.userText(), "alice");
-}
-
-TEST_F(DatabaseLocationTest, TheHotSyncUsersDatabaseIsInTheirBackupFolder)
-{
-    location.setPalmDesktop("/palm", {"user1"});
-    EXPECT_EQ(location.ResolveDatabasePath().value(),
-              std::filesystem::path("/palm/user1/Backup/MIDI_Ring_Tones.PDB"));
-    EXPECT_EQ(location.BackupPath().value(), std::filesystem::path("/palm/user1/Backup/MIDI_Ring_Tones.bak"));
-}
-
-TEST_F(DatabaseLocationTest, AChosenFileIsUsedAsItStandsAndItsBackupGoesToTheProgramFolder)
-{
-    location.setPalmDesktop("/palm", {"user1"});
-    location.setBrowsedPath("/elsewhere/My Ring Tones.pdb");
-    location.selectOption(1);
-    EXPECT_EQ(location.ResolveDatabasePath().value(), std::filesystem::path("/elsewhere/My Ring Tones.pdb"));
+    EXPECT_THAT(location.ResolveDatabasePath().error(), HasSubstr("No database file is chosen"));
+    location.setBrowsedPath("/browsed/My Tones.pdb");
+    location.setBrowsedPath(""); // Browse cancelled
+    EXPECT_EQ(location.ResolveDatabasePath().value(), "/browsed/My Tones.pdb");
     EXPECT_EQ(location.BackupPath().value(), home() / "MIDI_Ring_Tones.bak");
+    location.selectOption(0);
+    EXPECT_THAT(location.ResolveDatabasePath().error(), HasSubstr("The Palm Desktop folder is not known"));
+    location.setPalmDesktop("/palm", {"alice"});
+    EXPECT_EQ(location.selectedUserIndex(), 0);
+    location.pickUser(1); // past the list: nothing changes
+    EXPECT_EQ(location.ResolveDatabasePath().value(), "/palm/alice/Backup/MIDI_Ring_Tones.PDB");
+    for (std::string unsafe : {"", "..", ".", "a/b", "a\\b"}) { // typed before the settings are shown
+        location.setUserText(unsafe);
+        EXPECT_THAT(location.BackupPath().error(),
+                    HasSubstr(unsafe.empty() ? "No HotSync user is selected"
+                                             : "\"" + unsafe + "\" is not the name of a folder"));
+    }
+    EXPECT_EQ(location.selectedUserIndex(), -1);
+    for (std::string option : {"1", " 1"}) { // only a stored "1" selects the path
+        ASSERT_TRUE(store.writeSetting(kDbOptionSetting, option));
+        location.applyStoredSettings();
+        EXPECT_EQ(location.option(), option == "1" ? LocationOption::Path : LocationOption::HotSyncUser);
+        EXPECT_EQ(store.readSetting(kDbOptionSetting), option == "1" ? "1" : "0");
+    }
+    EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "");
 }
 
-TEST_F(DatabaseLocationTest, AMissingChoiceIsRefusedRatherThanGuessed)
+TEST_F(DesktopTest, TheFirstHotSyncToolInOrderTakesTheDatabaseElseTheMessageSaysHowToInstallItByHand)
 {
-    auto noFolder = location.ResolveDatabasePath();
-    ASSERT_FALSE(noFolder);
-    EXPECT_THAT(noFolder.error(), HasSubstr("The Palm Desktop folder is not known"));
-    EXPECT_THAT(noFolder.error(),
-                HasSubstr("\"Path\" of [HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]"));
-    EXPECT_THAT(noFolder.error(), HasSubstr(path("registry.reg").string()));
-
-    location.setPalmDesktop("/palm", {});
-    EXPECT_EQ(
-        location.ResolveDatabasePath().error(),
-        "No HotSync user is selected: choose one under \"Hotsync ID (shortname):\", or choose the database "
-        "file under \"Path:\".");
-    EXPECT_FALSE(location.BackupPath());
-
-    for (std::string unsafe : {"..", "../etc", "a/b", "a\\b", "."}) {
-        location.setUserText(unsafe);
-        EXPECT_EQ(location.ResolveDatabasePath().error(),
-                  "The HotSync user \"" + unsafe + "\" is not the name of a folder.");
+    for (const char* folder : {"me/.jpilot", "me/.local/share/kpilot", "me/.palm"})
+        fs::create_directories(path(folder));
+    fakeGnomePilot();
+    const std::pair<std::string, std::string> tools[] = {
+        {"J-Pilot", "me/.jpilot"}, {"KPilot", "me/.local"}, {"gnome-pilot", "bin"}, {"ColdSync", "me/.palm"}};
+    for (const auto& [tool, folder] : tools) {
+        EXPECT_THAT(install().value(), StartsWith(tool + " installs"));
+        fs::remove_all(path(folder));
     }
+    EXPECT_THAT(
+        install().error(),
+        HasSubstr("Install \"" + db + "\" on the handheld with:\n    pilot-xfer -p usb: -i '" + db + "'"));
+    fs::remove(database);
+    EXPECT_THAT(install().error(), HasSubstr("There is no ring tone database at"));
+}
 
-    location.selectOption(1);
-    EXPECT_EQ(location.ResolveDatabasePath().error(),
-              "No database file is chosen: choose one with \"Browse\" under \"Path:\".");
+TEST_F(DesktopTest, JPilotGetsTheAbsolutePathOnceInItsInstallListAndNeverWhileItRuns)
+{
+    writeFile("me/.jpilot/jpilot.install", asBytes("/earlier/file.prc"));
+    for (int time = 0; time < 2; ++time)
+        EXPECT_THAT(install().value(), HasSubstr("J-Pilot installs \"" + db + "\" at the next HotSync"));
+    EXPECT_EQ(read("me/.jpilot/jpilot.install"), "/earlier/file.prc\n" + db + "\n");
+    for (RunningProcess jpilot : {RunningProcess{4321, "jpilot-sync"}, RunningProcess{99, "jpilot"}}) {
+        processes = {jpilot};
+        writeFile("me/.jpilot/jpilot.install", {});
+        EXPECT_THAT(install().error(), HasSubstr("J-Pilot is running (" + jpilot.name + ", process " +
+                                                 std::to_string(jpilot.id)));
+        EXPECT_EQ(read("me/.jpilot/jpilot.install"), "");
+    }
+    processes.clear();
+    const std::string windowsLines = "/earlier/file.prc\r\n" + db + "\r\n";
+    writeFile("me/.jpilot/jpilot.install", asBytes(windowsLines));
+    EXPECT_TRUE(install());
+    EXPECT_EQ(read("me/.jpilot/jpilot.install"), windowsLines);
+    environment.jpilotHome = path("elsewhere");         // $JPILOT_HOME; a relative path is made absolute
+    EXPECT_EQ(browseStart(environment).folder, home()); // no J-Pilot: Browse starts in the program's folder
+    fs::create_directories(path("elsewhere/.jpilot/backup"));
+    EXPECT_TRUE(makeInstallHandoff(environment)->install(fs::relative(database)));
+    EXPECT_EQ(read("elsewhere/.jpilot/jpilot.install"), db + "\n");
+    EXPECT_EQ(browseStart(environment).fileName, fs::path()); // in J-Pilot's backup, without a database
+    writeFile("elsewhere/.jpilot/backup/MIDI Ring Tones.pdb", {});
+    EXPECT_EQ(browseStart(environment).fileName, path("elsewhere/.jpilot/backup/MIDI Ring Tones.pdb"));
+
+    const std::string name =
+        std::string(program_invocation_short_name).substr(0, 15); // J-Pilot is looked for
+    EXPECT_THAT(listRunningProcesses(),
+                Contains(AllOf(Field(&RunningProcess::id, ::getpid()), Field(&RunningProcess::name, name))));
+}
+
+TEST_F(DesktopTest, KPilotAndColdSyncGetACopyAndGnomePilotsToolTheFile)
+{
+    for (std::string queue : {"me/.local/share/kpilot/pending_install",
+                              "me/.kde/share/apps/kpilot/pending_install", "me/.palm/install"}) {
+        fs::remove_all(path("me"));
+        fs::create_directories(path(queue).parent_path());
+        EXPECT_THAT(install().value(),
+                    HasSubstr("waiting in \"" + path(queue).string() + "/My Tones.PDB\"."));
+        EXPECT_EQ(read(queue + "/My Tones.PDB"), "a ring tone database");
+    }
+    fs::remove_all(path("me"));
+    fakeGnomePilot();
+    EXPECT_TRUE(install());
+    EXPECT_EQ(read("bin/gpilot-install-file.args"), "--later " + db + "\n");
 }
 
 } // namespace

@@ -1,372 +1,150 @@
 #include "shell/file_io.h"
 #include "shell/reg_file_format.h"
-#include "shell/registry.h"
+#include "shell/settings_store.h"
 #include "tests/support/temp_folder.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <optional>
 
 namespace chwr {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using Type = RegistryValueType;
+using namespace std::literals;
+constexpr auto kUser = RegistryRoot::CurrentUser;
+constexpr auto kMachine = RegistryRoot::LocalMachine;
 
-Bytes bytesOf(std::string_view text)
+RegistryValue text(std::string_view s)
 {
-    return Bytes(asBytes(text).begin(), asBytes(text).end());
+    return {Type::String, Bytes(s.begin(), s.end())};
 }
 
-RegistryValue stringValue(std::string_view text)
+// What a .reg file holds, written out again: one text that shows every key, value and comment read.
+std::string readBack(ByteView file)
 {
-    return {RegistryValueType::String, bytesOf(text)};
+    return asString(formatRegFile(parseRegFile(file).contents));
 }
 
-// A .reg text as regedit exports it: UTF-16 little-endian after a byte order mark.
-// The test texts are ASCII plus one two-byte UTF-8 character, which is enough here.
-Bytes utf16LeExport(std::string_view utf8)
+TEST(RegFileFormat, WritesBackWhatItReadsAsRegeditWritesIt)
 {
-    Bytes out = {0xFF, 0xFE};
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        unsigned code = static_cast<unsigned char>(utf8[i]);
-        if ((code & 0xE0) == 0xC0 && i + 1 < utf8.size())
-            code = ((code & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
-        out.push_back(static_cast<std::uint8_t>(code & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(code >> 8));
-    }
-    return out;
+    const std::string regedit =
+        "Windows Registry Editor Version 5.00\n\n; kept with the key\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n@=\"C:\\\\Palm\"\n"
+        "; kept with the value\n\"Say\"=\"\\\"hi\\\"\"\n\"Two lines\"=hex(1):61,0a,62\n"
+        "\"Count\"=dword:b000000a\n\"Short number\"=hex(4):01,02\n"
+        "\"Blob\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
+        "  ab,ab,ab,ab\n\"Untyped\"=hex(0):\n\"Odd type\"=hex(123):01\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Empty key]\n\n; the end\n";
+    EXPECT_THAT(parseRegFile(asBytes(regedit)).problems, ElementsAre());
+    EXPECT_EQ(readBack(asBytes(regedit)), regedit);
 }
 
-const RegistryValue* valueIn(const RegistryFileContents& contents, std::string_view key,
-                             std::string_view name)
+TEST(RegFileFormat, ReadsAHandEditedFileAndSaysWhichLinesItLeftOut)
 {
-    const RegistryFileKey* found = contents.findKey(key);
-    if (!found)
-        return nullptr;
-    for (const RegistryFileValue& value : found->values)
-        if (value.name == name)
-            return &value.value;
-    return nullptr;
-}
-
-TEST(RegFileFormat, EveryValueTypeSurvivesTheRoundTrip)
-{
-    Bytes longBinary;
-    for (int i = 0; i < 100; ++i)
-        longBinary.push_back(static_cast<std::uint8_t>(i * 7));
-    RegistryFileContents contents;
-    RegistryFileKey& key = contents.addKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0");
-    key.comments = {"; kept with the key"};
-    key.values = {
-        {"", stringValue("the default value"), {}},
-        {"Plain", stringValue("C:\\Palm \"Desktop\""), {"; kept with the value"}},
-        {"Empty", stringValue(""), {}},
-        {"Terminated", {RegistryValueType::String, {'a', 'b', 0}}, {}},
-        {"Two lines", stringValue("one\ntwo"), {}},
-        {"Number", {RegistryValueType::Number32, {0x0D, 0x0C, 0x0B, 0x0A}}, {}},
-        {"Short number", {RegistryValueType::Number32, {0x01, 0x02}}, {}},
-        {"Binary", {RegistryValueType::Binary, longBinary}, {}},
-        {"No bytes", {RegistryValueType::Binary, {}}, {}},
-        {"Expandable", {RegistryValueType::ExpandString, {'%', 0, 'X', 0, '%', 0, 0, 0}}, {}},
-        {"Several", {RegistryValueType::MultiString, {'a', 0, 0, 0}}, {}},
-        {"Wide number", {RegistryValueType::Number64, {1, 2, 3, 4, 5, 6, 7, 8}}, {}},
-        {"Untyped", {RegistryValueType::None, {9}}, {}},
-        {"Odd type", {static_cast<RegistryValueType>(0x123), {1}}, {}},
-    };
-    const RegistryFileKey written = key; // addKey may move the keys
-    contents.addKey("HKEY_CURRENT_USER\\Software\\Empty key");
-    contents.trailingComments = {"; the end"};
-
-    Bytes text = formatRegFile(contents);
-    RegFileParse parsed = parseRegFile(text);
-
-    EXPECT_THAT(parsed.problems, ElementsAre());
-    ASSERT_EQ(parsed.contents.keys.size(), 2u);
-    const RegistryFileKey& back = parsed.contents.keys[0];
-    EXPECT_EQ(back.path, written.path);
-    EXPECT_EQ(back.comments, written.comments);
-    ASSERT_EQ(back.values.size(), written.values.size());
-    for (std::size_t i = 0; i < written.values.size(); ++i) {
-        EXPECT_EQ(back.values[i].name, written.values[i].name);
-        EXPECT_EQ(back.values[i].value, written.values[i].value) << "value " << written.values[i].name;
-        EXPECT_EQ(back.values[i].comments, written.values[i].comments);
-    }
-    EXPECT_EQ(parsed.contents.keys[1].path, "HKEY_CURRENT_USER\\Software\\Empty key");
-    EXPECT_EQ(parsed.contents.trailingComments, contents.trailingComments);
-}
-
-TEST(RegFileFormat, WritesTheFormsPeopleAndRegeditKnow)
-{
-    RegistryFileContents contents;
-    RegistryFileKey& key = contents.addKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0");
-    key.values = {{"CHWR-DBOption", stringValue("1"), {}},
-                  {"", stringValue("C:\\Palm"), {}},
-                  {"Count", {RegistryValueType::Number32, {0x0A, 0, 0, 0}}, {}},
-                  {"Blob", {RegistryValueType::Binary, {0x01, 0xAB}}, {}}};
-
-    std::string text = asString(formatRegFile(contents));
-
-    EXPECT_EQ(text, "Windows Registry Editor Version 5.00\n"
-                    "\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n"
-                    "\"CHWR-DBOption\"=\"1\"\n"
-                    "@=\"C:\\\\Palm\"\n"
-                    "\"Count\"=dword:0000000a\n"
-                    "\"Blob\"=hex:01,ab\n"
-                    "\n");
-}
-
-TEST(RegFileFormat, ReadsAHandEditedFile)
-{
-    const std::string text = "\r\n"
-                             "REGEDIT4\r\n"
-                             "; Palm Desktop, typed by hand\r\n"
-                             "[hkey_current_user\\Software\\U.S. Robotics\\\\Pilot Desktop\\Core\\]\r\n"
-                             "  \"Path\" = \"C:\\Palm\"  \r\n"
-                             "\"Gone\"=\"soon\"\r\n"
-                             "\"Gone\"=-\r\n"
-                             "\"Twice\"=\"first\"\r\n"
-                             "\"twice\"=\"second\"\r\n"
-                             "\"Bytes\"=hex:01,02,\\\r\n"
-                             "    03,04\r\n"
-                             "\"Count\"=DWORD:A\r\n"
-                             "[HKEY_CLASSES_ROOT\\prcFile\\Shell\\open\\command]\r\n"
-                             "@=\"\\\"C:\\\\Palm\\\\Instapp.exe\\\" \\\"%1\\\"\"\r\n"
-                             "[-HKEY_CURRENT_USER\\Software\\Removed]\r\n"
-                             "\"Inside\"=\"ignored\"\r\n";
-
-    RegFileParse parsed = parseRegFile(asBytes(text));
-
-    EXPECT_THAT(parsed.problems, ElementsAre());
-    const std::string core = "HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core";
-    ASSERT_NE(valueIn(parsed.contents, core, "Path"), nullptr);
-    // A backslash before anything but \ or " stays, so the typed path means what it says.
-    EXPECT_EQ(*valueIn(parsed.contents, core, "Path"), stringValue("C:\\Palm"));
-    EXPECT_EQ(valueIn(parsed.contents, core, "Gone"), nullptr);
-    EXPECT_EQ(*valueIn(parsed.contents, core, "Twice"), stringValue("second"));
-    EXPECT_EQ(*valueIn(parsed.contents, core, "Bytes"),
-              (RegistryValue{RegistryValueType::Binary, {1, 2, 3, 4}}));
-    EXPECT_EQ(*valueIn(parsed.contents, core, "Count"),
-              (RegistryValue{RegistryValueType::Number32, {0x0A, 0, 0, 0}}));
-    const std::string classes = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\prcFile\\Shell\\open\\command";
-    ASSERT_NE(valueIn(parsed.contents, classes, ""), nullptr);
-    EXPECT_EQ(*valueIn(parsed.contents, classes, ""), stringValue("\"C:\\Palm\\Instapp.exe\" \"%1\""));
-    EXPECT_FALSE(parsed.contents.hasKey("HKEY_CURRENT_USER\\Software\\Removed"));
-}
-
-TEST(RegFileFormat, ReadsARegeditExportInUtf16)
-{
-    Bytes exported = utf16LeExport("Windows Registry Editor Version 5.00\r\n\r\n"
-                                   "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\r\n"
-                                   "\"Path\"=\"C:\\\\Programme\\\\Palm Desktop \xC3\xA9t\xC3\xA9\"\r\n");
-
-    RegFileParse parsed = parseRegFile(exported);
-
-    EXPECT_THAT(parsed.problems, ElementsAre());
-    const RegistryValue* path =
-        valueIn(parsed.contents, "HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core", "Path");
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(*path, stringValue("C:\\Programme\\Palm Desktop \xC3\xA9t\xC3\xA9"));
-}
-
-TEST(RegFileFormat, LeavesOutTheLinesItCannotReadAndSaysWhere)
-{
-    const std::string text = "Windows Registry Editor Version 5.00\n"
-                             "\"Orphan\"=\"before any key\"\n"
-                             "[HKEY_CURRENT_USER\\Software\\Test]\n"
-                             "\"Good\"=\"kept\"\n"
-                             "\"Open\"=\"no closing quote\n"
-                             "\"Number\"=dword:123456789\n"
-                             "\"Bytes\"=hex:1,zz\n"
-                             "\"What\"=sz:text\n"
-                             "just some words\n"
-                             "[HKEY_NOWHERE\\Software]\n"
-                             "\"Lost\"=\"under a bad key\"\n"
-                             "[HKEY_CURRENT_USER\\Software\\Unclosed\n"
-                             "\"AlsoGood\"=\"kept too\"\n";
-
-    RegFileParse parsed = parseRegFile(asBytes(text));
-
-    EXPECT_THAT(parsed.problems,
-                ElementsAre(HasSubstr("line 2: a value before the first key"),
-                            HasSubstr("line 5: the text has no"), HasSubstr("line 6: dword:"),
-                            HasSubstr("line 7: the hex list"), HasSubstr("line 8: unknown value kind \"sz\""),
-                            HasSubstr("line 9: not a key"), HasSubstr("line 10: unknown root"),
-                            HasSubstr("line 12: the key line has no closing")));
-    const RegistryFileKey* test = parsed.contents.findKey("HKEY_CURRENT_USER\\Software\\Test");
-    ASSERT_NE(test, nullptr);
-    ASSERT_EQ(test->values.size(), 1u);
-    EXPECT_EQ(test->values[0].name, "Good");
-    EXPECT_EQ(parsed.contents.keys.size(), 1u);
-}
-
-TEST(RegFileFormat, AFileWithoutTheHeaderHoldsNothing)
-{
-    for (std::string text : {std::string(""), std::string("\n\n"),
-                             std::string("[HKEY_CURRENT_USER\\Software\\Test]\n\"Good\"=\"x\"\n"),
-                             std::string("Windows Registry Editor Version 5.00\n\"x\"=\"\0\"\n", 46)}) {
-        RegFileParse parsed = parseRegFile(asBytes(text));
-        EXPECT_TRUE(parsed.contents.keys.empty()) << text;
-        ASSERT_EQ(parsed.problems.size(), 1u) << text;
-    }
+    const std::string typed =
+        "\xEF\xBB\xBF\r\nREGEDIT4\r\n\"Orphan\"=\"before any key\"\r\n"
+        "[hkey_current_user\\Software\\U.S. Robotics\\\\Pilot Desktop\\Core\\]\r\n"
+        "  \"Path\" = \"C:\\Palm\"  \r\n\"Gone\"=\"soon\"\r\n\"Gone\"=-\r\n"
+        "\"Twice\"=\"first\"\r\n\"twice\"=\"second\"\r\n\"Bytes\"=hex:01,02,\\\r\n  03\r\n"
+        "\"Count\"=DWORD:A\r\n\"Open\"=\"no closing quote\n\"Number\"=dword:123456789\n"
+        "\"Hex\"=hex:1,zz\n\"What\"=sz:text\njust some words\n"
+        "[HKEY_CLASSES_ROOT\\prcFile\\Shell\\open\\command]\r\n@=\"\\\"C:\\\\Palm\\\" %1\"\r\n"
+        "[-HKEY_CURRENT_USER\\Software\\Removed]\r\n\"Inside\"=\"ignored\"\r\n"
+        "[HKEY_NOWHERE\\Software]\n\"Lost\"=\"under a bad key\"\n"
+        "[HKEY_CURRENT_USER\\Software\\Unclosed\n";
     EXPECT_THAT(
-        parseRegFile(asBytes("[HKEY_CURRENT_USER\\X]\n")).problems,
-        ElementsAre(HasSubstr("line 1: the first line should be \"Windows Registry Editor Version 5.00\"")));
+        parseRegFile(asBytes(typed)).problems,
+        ElementsAre(HasSubstr("line 3: a value before the first key"), HasSubstr("line 13: the text has no"),
+                    HasSubstr("line 14: dword:"), HasSubstr("line 15: the hex list"),
+                    HasSubstr("line 16: unknown value kind \"sz\""), HasSubstr("line 17: not a key"),
+                    HasSubstr("line 22: unknown root"), HasSubstr("line 24: the key line has no closing")));
+    // A backslash before anything but \ or " stays, so the typed path means what it says.
+    EXPECT_EQ(readBack(asBytes(typed)),
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n\"Path\"=\"C:\\\\Palm\"\n"
+              "\"Twice\"=\"second\"\n\"Bytes\"=hex:01,02,03\n\"Count\"=dword:0000000a\n\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\prcFile\\Shell\\open\\command]\n@=\"\\\"C:"
+              "\\\\Palm\\\" %1\"\n\n");
+}
+
+TEST(RegFileFormat, ReadsRegeditsUtf16ExportsAndNothingFromAFileWithoutTheHeader)
+{
+    Bytes utf16;
+    for (char16_t unit : u"\uFEFFREGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"A\"=\"\u00E9 \U0001F3B5\"\r\n"sv)
+        utf16.insert(utf16.end(),
+                     {static_cast<std::uint8_t>(unit & 0xFF), static_cast<std::uint8_t>(unit >> 8)});
+    EXPECT_EQ(readBack(utf16), "Windows Registry Editor Version "
+                               "5.00\n\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"\xC3\xA9 \xF0\x9F\x8E\xB5\"\n\n");
+    for (auto bad : {""sv, "\n\n"sv, "[HKEY_CURRENT_USER\\X]\n\"A\"=\"x\"\n"sv,
+                     "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"\0\"\n"sv}) {
+        EXPECT_EQ(readBack(asBytes(bad)), "Windows Registry Editor Version 5.00\n\n") << bad;
+        EXPECT_EQ(parseRegFile(asBytes(bad)).problems.size(), 1u) << bad;
+    }
+    EXPECT_THAT(parseRegFile(asBytes("\n[HKEY_CURRENT_USER\\X]\n"sv)).problems,
+                ElementsAre("line 2: the first line should be \"Windows Registry Editor Version 5.00\""));
 }
 
 class RegistryFileTest : public test::TempFolderTest {
 protected:
     std::filesystem::path file() const { return path("config/registry.reg"); }
+    std::string fileText() const { return asString(readFile(file())); }
 };
 
-TEST_F(RegistryFileTest, KeysAreCreatedAndValuesReadBackThroughANewHandle)
+TEST_F(RegistryFileTest, KeysAndValuesAreReadAfreshAndTheRestOfTheFileIsKept)
 {
-    RegistryFile registry(file());
-    EXPECT_THAT(registry.openKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brindlewood").error(),
-                HasSubstr("There is no key \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\""));
-
-    auto created = registry.createKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brindlewood\\CHWR\\1.0");
-    ASSERT_TRUE(created) << created.error();
-    ASSERT_TRUE((*created)->setValue("CHWR-DBPath", stringValue("/home/me/MIDI_Ring_Tones.PDB")));
-    ASSERT_TRUE((*created)->setValue("", stringValue("default")));
-
+    ::setenv("CHIMEWRIGHT_REGISTRY", file().c_str(), 1); // in a folder not made yet
+    auto registry = makeUserRegistry();
+    EXPECT_THAT(registry->openKey(kUser, "A").error(), HasSubstr("There is no key \"HKEY_CURRENT_USER\\A\""));
+    EXPECT_THAT(registry->createKey(kUser, "\\").error(), HasSubstr("needs a path below HKEY_CURRENT_USER"));
+    ASSERT_TRUE(SettingsStore(*registry).writeSetting(kDbPathSetting, "/me/db.PDB"));
+    writeFile("config/registry.reg", asBytes(fileText() + "; by hand\r\n[HKEY_CURRENT_USER\\Palm]\r\n"));
     RegistryFile again(file());
-    // Parents exist, names compare without case.
-    EXPECT_TRUE(again.openKey(RegistryRoot::LocalMachine, "software\\brindlewood"));
-    auto key = again.openKey(RegistryRoot::LocalMachine, "\\SOFTWARE\\Brindlewood\\CHWR\\1.0\\");
-    ASSERT_TRUE(key);
-    EXPECT_EQ((*key)->queryValue("chwr-dbpath").value(), stringValue("/home/me/MIDI_Ring_Tones.PDB"));
-    EXPECT_EQ((*key)->queryValue("").value(), stringValue("default"));
-    EXPECT_THAT((*key)->queryValue("Missing").error(), HasSubstr("has no value \"Missing\""));
-    EXPECT_FALSE(again.openKey(RegistryRoot::CurrentUser, "SOFTWARE\\Brindlewood"));
-
-    EXPECT_EQ(asString(readFile(file())), "Windows Registry Editor Version 5.00\n\n"
-                                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n"
-                                          "\"CHWR-DBPath\"=\"/home/me/MIDI_Ring_Tones.PDB\"\n"
-                                          "@=\"default\"\n\n");
-    EXPECT_THAT(listFolder(path("config")), ElementsAre("registry.reg"));
+    EXPECT_TRUE(again.openKey(kMachine, "software\\brindlewood")); // a parent, named in any case
+    EXPECT_FALSE(again.openKey(kUser, "SOFTWARE\\Brindlewood"));
+    auto key = again.openKey(kMachine, "\\SOFTWARE\\Brindlewood\\CHWR\\1.0\\");
+    EXPECT_EQ((*key)->queryValue("chwr-dbpath").value(), text("/me/db.PDB"));
+    EXPECT_THAT((*key)->queryValue("A").error(), HasSubstr("has no value \"A\""));
+    ASSERT_TRUE((*key)->setValue("", text("default")));
+    EXPECT_EQ(
+        fileText(),
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n"
+        "\"CHWR-DBPath\"=\"/me/db.PDB\"\n@=\"default\"\n\n; by hand\n[HKEY_CURRENT_USER\\Palm]\n\n");
+    EXPECT_TRUE(again.problems().empty());
 }
 
-TEST_F(RegistryFileTest, AChangeKeepsWhatElseThePersonWrote)
+TEST_F(RegistryFileTest, ADamagedFileReadsAsAbsentAndIsKeptAsideBeforeItIsReplaced)
 {
-    writeFile("config/registry.reg",
-              asBytes("Windows Registry Editor Version 5.00\r\n\r\n"
-                      "; my Palm Desktop\r\n"
-                      "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\r\n"
-                      "\"Path\"=\"/home/me/palm\"\r\n"));
-    RegistryFile registry(file());
-    auto key = registry.createKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brindlewood\\CHWR\\1.0");
-    ASSERT_TRUE(key);
-    ASSERT_TRUE((*key)->setValue("CHWR-DBOption", stringValue("0")));
-
-    EXPECT_EQ(asString(readFile(file())),
-              "Windows Registry Editor Version 5.00\n\n"
-              "; my Palm Desktop\n"
-              "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n"
-              "\"Path\"=\"/home/me/palm\"\n\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n"
-              "\"CHWR-DBOption\"=\"0\"\n\n");
-    EXPECT_TRUE(registry.problems().empty());
-}
-
-TEST_F(RegistryFileTest, ADamagedFileReadsAsAbsentAndIsKeptBeforeItIsReplaced)
-{
-    const std::string damaged = "Windows Registry Editor Version 5.00\n"
-                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n"
-                                "\"CHWR-DBPath\"=\"/half/a/pa";
+    const std::string damaged =
+        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"/half/a/pa";
     writeFile("config/registry.reg", asBytes(damaged));
     RegistryFile registry(file());
-
-    auto key = registry.openKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brindlewood\\CHWR\\1.0");
-    ASSERT_TRUE(key);
-    EXPECT_FALSE((*key)->queryValue("CHWR-DBPath"));
+    auto key = registry.openKey(kUser, "X");
+    EXPECT_FALSE((*key)->queryValue("A"));
     EXPECT_THAT(registry.problems(), ElementsAre(HasSubstr("line 3: the text has no closing quote")));
-
-    ASSERT_TRUE((*key)->setValue("CHWR-DBOption", stringValue("1")));
-    EXPECT_EQ(asString(readFile(path("config/registry.reg.damaged"))), damaged);
-    EXPECT_EQ((*key)->queryValue("CHWR-DBOption").value(), stringValue("1"));
-    EXPECT_TRUE(registry.problems().empty());
-
-    // A second damaged file does not replace the first copy.
-    writeFile("config/registry.reg", asBytes("garbage"));
-    ASSERT_TRUE(registry.createKey(RegistryRoot::CurrentUser, "Software\\New"));
-    EXPECT_EQ(asString(readFile(path("config/registry.reg.damaged"))), damaged);
-    EXPECT_EQ(asString(readFile(path("config/registry.reg.damaged-2"))), "garbage");
-    EXPECT_THAT(listFolder(path("config")),
-                ElementsAre("registry.reg", "registry.reg.damaged", "registry.reg.damaged-2"));
-}
-
-TEST_F(RegistryFileTest, NothingIsWrittenOverAFileThatCannotBeReadOrCopied)
-{
-    const std::string damaged = "not a registry file";
-    writeFile("config/registry.reg", asBytes(damaged));
-    RegistryFile registry(file());
-
-    setFileFaultHook([&](FileOp op, const std::filesystem::path& target) {
-        return op == FileOp::Write && target.string().find(".damaged") != std::string::npos ? ENOSPC : 0;
+    // Nothing is written over it while it cannot be read or no copy of it can be kept.
+    setFileFaultHook([](FileOp op, const std::filesystem::path& target) {
+        return op == FileOp::Rename && target.string().find(".damaged") != std::string::npos ? ENOSPC : 0;
     });
-    auto created = registry.createKey(RegistryRoot::CurrentUser, "Software\\X");
-    ASSERT_FALSE(created);
-    EXPECT_THAT(created.error(),
-                HasSubstr("is damaged and a copy of it could not be kept, so it was not changed"));
-    EXPECT_THAT(created.error(), HasSubstr("No space left on device"));
-
+    EXPECT_THAT(registry.createKey(kUser, "New").error(), HasSubstr("a copy of it could not be kept"));
+    EXPECT_THAT((*key)->setValue("A", text("1")).error(), HasSubstr("No space left on device"));
     setFileFaultHook(
         [](FileOp op, const std::filesystem::path&) { return op == FileOp::OpenRead ? EACCES : 0; });
-    created = registry.createKey(RegistryRoot::CurrentUser, "Software\\X");
-    ASSERT_FALSE(created);
-    EXPECT_THAT(created.error(), HasSubstr("Permission denied"));
-
+    EXPECT_THAT((*key)->setValue("A", text("1")).error(), HasSubstr("Permission denied"));
     setFileFaultHook({});
-    EXPECT_EQ(asString(readFile(file())), damaged);
+    EXPECT_EQ(fileText(), damaged);
     EXPECT_THAT(listFolder(path("config")), ElementsAre("registry.reg"));
-}
 
-TEST_F(RegistryFileTest, AFailedWriteLeavesTheOldFileWhole)
-{
-    RegistryFile registry(file());
-    auto key = registry.createKey(RegistryRoot::CurrentUser, "Software\\Test");
-    ASSERT_TRUE(key);
-    ASSERT_TRUE((*key)->setValue("A", stringValue("first")));
-    Bytes before = readFile(file());
-
-    setFileFaultHook([](FileOp op, const std::filesystem::path&) { return op == FileOp::Rename ? EIO : 0; });
-    auto set = (*key)->setValue("A", stringValue("second"));
-    ASSERT_FALSE(set);
-    EXPECT_THAT(set.error(), HasSubstr("Input/output error"));
-
-    setFileFaultHook({});
-    EXPECT_EQ(readFile(file()), before);
-    EXPECT_THAT(listFolder(path("config")), ElementsAre("registry.reg"));
-}
-
-TEST(MemoryRegistry, RefusedWritesChangeNothing)
-{
-    MemoryRegistry registry;
-    registry.refuseWrites("Access is denied");
-    auto created = registry.createKey(RegistryRoot::LocalMachine, "SOFTWARE\\X");
-    ASSERT_FALSE(created);
-    EXPECT_EQ(created.error(), "Access is denied");
-    EXPECT_TRUE(registry.contents().keys.empty());
-    EXPECT_THAT(registry.openKey(RegistryRoot::LocalMachine, "").error(),
-                HasSubstr("A registry key needs a path below HKEY_LOCAL_MACHINE"));
-}
-
-TEST_F(RegistryFileTest, TheFileIsWhereTheEnvironmentSays)
-{
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    EXPECT_EQ(registryFilePath(), path("registry.reg"));
-    ::unsetenv("CHIMEWRIGHT_REGISTRY");
-    ::setenv("XDG_CONFIG_HOME", path("xdg").c_str(), 1);
-    EXPECT_EQ(registryFilePath(), path("xdg") / "chimewright" / "registry.reg");
-    ::setenv("XDG_CONFIG_HOME", "relative", 1);
-    ::setenv("HOME", path("me").c_str(), 1);
-    EXPECT_EQ(registryFilePath(), path("me") / ".config" / "chimewright" / "registry.reg");
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::setenv("HOME", home.c_str(), 1);
+    ASSERT_TRUE((*key)->setValue("A", text("1")));
+    EXPECT_EQ((*key)->queryValue("A").value(), text("1")); // read afresh: the file is whole again
+    EXPECT_TRUE(registry.problems().empty());
+    writeFile("config/registry.reg", asBytes("garbage")); // a second copy does not replace the first
+    ASSERT_TRUE(registry.createKey(kUser, "New"));
+    EXPECT_EQ(asString(readFile(path("config/registry.reg.damaged"))), damaged);
+    EXPECT_EQ(asString(readFile(path("config/registry.reg.damaged-2"))), "garbage");
 }
 
 } // namespace

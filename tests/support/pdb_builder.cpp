@@ -90,12 +90,6 @@ Bytes midiFileOfSize(std::size_t size)
     return out;
 }
 
-PdbBuilder& PdbBuilder::header(const PdbHeaderFields& fields)
-{
-    m_fields = fields;
-    return *this;
-}
-
 PdbBuilder& PdbBuilder::modnumber(std::uint32_t value)
 {
     m_fields.modnumber = value;

@@ -47,7 +47,6 @@ Bytes midiFileOfSize(std::size_t size);
 // after the record list, no separating bytes).
 class PdbBuilder {
 public:
-    PdbBuilder& header(const PdbHeaderFields& fields);
     PdbBuilder& modnumber(std::uint32_t value);
     PdbBuilder& ringTone(const std::string& name, ByteView data);
     // Info blocks placed after the record list's 0x00, application info first; the

@@ -20,7 +20,7 @@ std::uint8_t byte(int value)
     return static_cast<std::uint8_t>(value);
 }
 
-}  // namespace
+} // namespace
 
 Bytes vlq(std::uint32_t value)
 {
@@ -107,7 +107,8 @@ TrackBuilder& TrackBuilder::meta(std::uint32_t delta, std::uint8_t type, const B
 
 TrackBuilder& TrackBuilder::tempo(std::uint32_t delta, std::uint32_t microsPerQuarter)
 {
-    return meta(delta, 0x51, {byte(microsPerQuarter >> 16), byte(microsPerQuarter >> 8), byte(microsPerQuarter)});
+    return meta(delta, 0x51,
+                {byte(microsPerQuarter >> 16), byte(microsPerQuarter >> 8), byte(microsPerQuarter)});
 }
 
 TrackBuilder& TrackBuilder::text(std::uint32_t delta, const std::string& text)
@@ -147,20 +148,12 @@ SmfBuilder::SmfBuilder(int format, int division) : m_format(format), m_division(
 TrackBuilder& SmfBuilder::track()
 {
     m_tracks.emplace_back();
-    m_claimedLengths.emplace_back();
     return m_tracks.back();
 }
 
 SmfBuilder& SmfBuilder::announceTracks(int count)
 {
     m_announced = count;
-    return *this;
-}
-
-SmfBuilder& SmfBuilder::claimLengthOfLastTrack(std::uint32_t length)
-{
-    if (!m_claimedLengths.empty())
-        m_claimedLengths.back() = length;
     return *this;
 }
 
@@ -191,14 +184,10 @@ Bytes trackChunk(const Bytes& events)
 Bytes SmfBuilder::build() const
 {
     Bytes file = smfHeader(m_format, m_announced.value_or(static_cast<int>(m_tracks.size())), m_division);
-    for (std::size_t i = 0; i < m_tracks.size(); ++i) {
-        const Bytes& events = m_tracks[i].events();
-        file.insert(file.end(), {'M', 'T', 'r', 'k'});
-        appendBigEndian(file, m_claimedLengths[i].value_or(static_cast<std::uint32_t>(events.size())), 4);
-        append(file, events);
-    }
+    for (const TrackBuilder& track : m_tracks)
+        append(file, trackChunk(track.events()));
     append(file, m_trailer);
     return file;
 }
 
-}  // namespace chwr::test
+} // namespace chwr::test

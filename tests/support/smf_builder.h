@@ -45,7 +45,8 @@ public:
     const Bytes& events() const { return m_events; }
 
 private:
-    TrackBuilder& channelEvent(std::uint32_t delta, std::uint8_t status, std::initializer_list<std::uint8_t> data);
+    TrackBuilder& channelEvent(std::uint32_t delta, std::uint8_t status,
+                               std::initializer_list<std::uint8_t> data);
     TrackBuilder& systemEvent(std::uint32_t delta, const Bytes& event);
 
     Bytes m_events;
@@ -53,8 +54,7 @@ private:
     std::uint8_t m_lastStatus = 0;
 };
 
-// A whole Standard MIDI File: the header chunk and one chunk per track, each with its
-// true length unless told otherwise.
+// A whole Standard MIDI File: the header chunk and one chunk per track.
 class SmfBuilder {
 public:
     explicit SmfBuilder(int format = 1, int division = 480);
@@ -62,8 +62,6 @@ public:
     TrackBuilder& track();
     // The header announces this many tracks instead of the number built.
     SmfBuilder& announceTracks(int count);
-    // The next track chunk's length field says this instead of the true length.
-    SmfBuilder& claimLengthOfLastTrack(std::uint32_t length);
     // Bytes after the last track (a ring tone's trailer).
     SmfBuilder& trailer(const Bytes& bytes);
 
@@ -74,7 +72,6 @@ private:
     int m_division;
     std::optional<int> m_announced;
     std::vector<TrackBuilder> m_tracks;
-    std::vector<std::optional<std::uint32_t>> m_claimedLengths;
     Bytes m_trailer;
 };
 
@@ -83,4 +80,4 @@ Bytes smfHeader(int format, int trackCount, int division);
 // A track chunk around events, with their true length.
 Bytes trackChunk(const Bytes& events);
 
-}  // namespace chwr::test
+} // namespace chwr::test
