@@ -9,8 +9,8 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -222,15 +222,37 @@ TEST_F(ChwrCliTest, BadUsageExitsWithTwoAndTheSynopsis)
     EXPECT_THAT(chwr("remove tones.PDB --help").out, testing::StartsWith("Usage: chwr remove DB INDEX"));
 }
 
-// The words that start with "--" in a text; in roff a dash is written "\-".
+// The words that start with "--" in a text; in roff a dash is written "\\-".
 std::set<std::string> optionsIn(std::string text)
 {
-    text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    for (std::size_t at = 0; (at = text.find("\\-", at)) != std::string::npos;)
+        text.erase(at, 1);
     std::set<std::string> options;
-    const std::regex option("--[a-z][a-z-]*");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
-        options.insert(it->str());
+    for (std::size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
+        std::size_t end = at + 2;
+        if (end < text.size() && text[end] >= 'a' && text[end] <= 'z') {
+            while (end < text.size() && ((text[end] >= 'a' && text[end] <= 'z') || text[end] == '-'))
+                ++end;
+            options.insert(text.substr(at, end - at));
+        }
+        at = end;
+    }
     return options;
+}
+
+// The words that follow each `prefix` at the start of a line, up to the next space or line end.
+std::vector<std::string> wordsAfter(const std::string& text, const std::string& prefix)
+{
+    std::vector<std::string> words;
+    for (std::size_t at = 0; (at = text.find("\n" + prefix, at)) != std::string::npos;) {
+        at += prefix.size() + 1;
+        std::size_t end = at;
+        while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+            ++end;
+        if (end > at && (end == text.size() || text[end] == ' ' || text[end] == '\n'))
+            words.push_back(text.substr(at, end - at));
+    }
+    return words;
 }
 
 TEST_F(ChwrCliTest, TheManPageNamesWhatHelpNames)
@@ -238,22 +260,17 @@ TEST_F(ChwrCliTest, TheManPageNamesWhatHelpNames)
     std::ifstream file(test::binaryDir() / "chwr.1");
     ASSERT_TRUE(file) << "chwr.1 is copied into the build folder";
     const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::set<std::string> pageCommands;
-    const std::regex subsection(R"(\n\.SS (\w+))");
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), subsection); it != std::sregex_iterator();
-         ++it)
-        pageCommands.insert((*it)[1]);
+    const std::vector<std::string> sections = wordsAfter(page, ".SS ");
+    const std::set<std::string> pageCommands(sections.begin(), sections.end());
 
     const ProcessResult usage = chwr("--help");
     ASSERT_EQ(usage.exitCode, 0);
     std::set<std::string> commands;
     std::set<std::string> options = optionsIn(usage.out);
-    const std::regex commandLine(R"(\n  (\w+) )");
-    for (auto it = std::sregex_iterator(usage.out.begin(), usage.out.end(), commandLine);
-         it != std::sregex_iterator(); ++it) {
-        commands.insert((*it)[1]);
-        ProcessResult help = chwr((*it)[1].str() + " --help");
-        EXPECT_EQ(help.exitCode, 0) << (*it)[1];
+    for (const std::string& command : wordsAfter(usage.out, "  ")) {
+        commands.insert(command);
+        ProcessResult help = chwr(command + " --help");
+        EXPECT_EQ(help.exitCode, 0) << command;
         options.merge(optionsIn(help.out));
     }
     EXPECT_EQ(commands.size(), 9U);

@@ -5,32 +5,6 @@ namespace {
 using LoadMidi = GuiTest;
 using Tones = std::vector<std::pair<std::string, Bytes>>;
 
-TEST_F(LoadMidi, ShowsTheDatabaseAndDropsItWhenALoadFails)
-{
-    openAndLoad();
-    EXPECT_EQ(column(1), (QStringList{QString::number(smallSong(0, 60).size()),
-                                      QString::number(smallSong(10, 72).size() + 1)}));
-    EXPECT_EQ(column(2), (QStringList{"", "x"}));
-    // A database that cannot be read empties the list, and nothing is left to write over it.
-    writeFile("Treo/MIDI_Ring_Tones.PDB", bytesOf("too short for a header"));
-    load().Command1->click();
-    EXPECT_THAT(said(), AllOf(StartsWith("Exclamation: "), HasSubstr("damaged")));
-    EXPECT_EQ(list().topLevelItemCount(), 0);
-    load().Command7_Click();
-    EXPECT_EQ(said(), "Exclamation: No MIDI Ring Tones loaded.");
-    EXPECT_EQ(readFile(database), bytesOf("too short for a header"));
-    // A reload shows the file anew, names in the handheld's code page; one that is gone
-    // empties the list.
-    writeFile("Treo/MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Caf\xE9", smallSong()).build());
-    load().Command1->click();
-    EXPECT_EQ(column(0), QStringList{QString::fromUtf8("Caf\u00e9")});
-    fs::remove(database);
-    load().Command1->click();
-    EXPECT_EQ(said(),
-              "Exclamation: The MIDI Ring Tone database does not exist for this user: " + database.string());
-    EXPECT_EQ(list().topLevelItemCount(), 0);
-}
-
 // "Update" writes the file the list came from, and only while nobody changed it since:
 // not a file the Setup tab names by then, not over another program's write.
 TEST_F(LoadMidi, UpdateWritesOnlyTheFileItLoadedAsItWasLoaded)
@@ -102,10 +76,14 @@ TEST_F(LoadMidi, ActionsThatLackWhatTheyNeedSayWhyAndChangeNothing)
 }
 
 // The first road: a MIDI file added to the list under a free name is written to the
-// database, the earlier database kept as the backup, and handed to the HotSync tool.
-TEST_F(LoadMidi, AnAddedMidiFileIsWrittenToTheDatabaseWithABackup)
+// database, the earlier database kept as the backup, and handed to the HotSync tool. A
+// load that fails afterwards drops the list.
+TEST_F(LoadMidi, AnAddedMidiFileIsWrittenToTheDatabaseAndAFailedLoadDropsTheList)
 {
     openAndLoad();
+    EXPECT_EQ(column(1), (QStringList{QString::number(smallSong(0, 60).size()),
+                                      QString::number(smallSong(10, 72).size() + 1)}));
+    EXPECT_EQ(column(2), (QStringList{"", "x"}));
     ui.cancel();
     load().Command2->click();
     EXPECT_EQ(ui.dialogs.at(0),
@@ -114,8 +92,6 @@ TEST_F(LoadMidi, AnAddedMidiFileIsWrittenToTheDatabaseWithABackup)
     addFile(writeFile("songs/Morning.mid", song));
     EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)", "Morning (1)"}));
     EXPECT_EQ(load().selectedRow(), 2u);
-    // Selecting the new row from code starts no preview.
-    EXPECT_FALSE(player(load().MMControl2).isOpen());
 
     const Bytes original = readFile(database);
     load().Command7->click();
@@ -136,6 +112,24 @@ TEST_F(LoadMidi, AnAddedMidiFileIsWrittenToTheDatabaseWithABackup)
     EXPECT_THAT(said(), AllOf(StartsWith("Critical: "), HasSubstr("No space left on device")));
     EXPECT_EQ(readFile(database), before);
     EXPECT_EQ(ui.installed.size(), 1u);
+    // A database that cannot be read empties the list, and nothing is left to write over it.
+    writeFile("Treo/MIDI_Ring_Tones.PDB", bytesOf("too short for a header"));
+    load().Command1->click();
+    EXPECT_THAT(said(), AllOf(StartsWith("Exclamation: "), HasSubstr("damaged")));
+    EXPECT_EQ(list().topLevelItemCount(), 0);
+    load().Command7_Click();
+    EXPECT_EQ(said(), "Exclamation: No MIDI Ring Tones loaded.");
+    EXPECT_EQ(readFile(database), bytesOf("too short for a header"));
+    // A reload shows the file anew, names in the handheld's code page; one that is gone
+    // empties the list.
+    writeFile("Treo/MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Caf\xE9", smallSong()).build());
+    load().Command1->click();
+    EXPECT_EQ(column(0), QStringList{QString::fromUtf8("Caf\u00e9")});
+    fs::remove(database);
+    load().Command1->click();
+    EXPECT_EQ(said(),
+              "Exclamation: The MIDI Ring Tone database does not exist for this user: " + database.string());
+    EXPECT_EQ(list().topLevelItemCount(), 0);
 }
 
 // A click on a ring tone plays its preview under the transport control, whose buttons
@@ -152,7 +146,6 @@ TEST_F(LoadMidi, AClickedRingTonePlaysUnderTheTransportControlAndIsExported)
             .arg(enabled(control), control.positionLabel->text())
             .arg(timer->isActive() ? timer->interval() : 0);
     };
-    EXPECT_EQ(transport(), ", 0:00.0 / 0:00.0, 0");
     preview.setLength(754321);
     preview.clearCalls();
     clickRow(1);

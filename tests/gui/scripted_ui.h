@@ -1,8 +1,7 @@
 #pragma once
 
 // Scripted stand-ins for the window's platform seams, so the real widgets run offscreen:
-// message boxes and file dialogs are written down as text, file dialogs answer from a
-// queue, and the desktop's "open", program starts and install hand-offs are recorded.
+// message boxes and dialogs are written down, dialogs answer from a queue, the rest is recorded.
 
 #include "shell/install_handoff.h"
 #include "shell/ui/ui_services.h"
