@@ -38,10 +38,7 @@ TEST(TempoMapTest, TicksMillisecondsAndLengthsThroughTheChanges)
            {{960, 500, 500}, {1200, 1000, 1000}, {1440, 1500, 1500}});
     TempoMap frozen(480, {{480, 0}});
     EXPECT_EQ(std::tuple(frozen.tickAt(800), frozen.lengthMilliseconds(5000)), std::tuple(480.0, 500));
-}
-
-TEST(TempoMapTest, WithOneTempoTickAtIsTheMarkFormulaToTheLastBit)
-{
+    // With one tempo tickAt is the marks' formula to the last bit.
     for (int division : {96, 480, 502, 960})
         for (std::uint32_t tempo : {500000u, 428571u, 1000000u})
             for (double ms : {1.0, 100.0, 1234.0, 29999.0})
@@ -72,7 +69,7 @@ TEST(MidiReaderTest, OneWalkLearnsTheHeaderTempoLengthAndPrograms)
     EXPECT_EQ(s->programs, programsOn({{3, 33}, {4, 7}, {7, 21}, {10, 0}}));
 }
 
-TEST(MidiReaderTest, ADamagedFileKeepsWhatItsWholeTracksHold)
+TEST(MidiReaderTest, ADamagedFileKeepsWhatItsWholeTracksHoldAndOneThatCannotBeTimedIsRefused)
 {
     const Bytes first = hex("00 C0 01|83 74 FF 2F 00"); // ends at tick 500
     // A header announcing no tracks has the first read, and only that; none there: stopped.
@@ -94,10 +91,7 @@ TEST(MidiReaderTest, ADamagedFileKeepsWhatItsWholeTracksHold)
             << size;
         EXPECT_EQ(s->programs[1], size >= second + 8 + 3 ? 2 : -1) << size;
     }
-}
-
-TEST(MidiReaderTest, RefusesWhatCannotBeTimed)
-{
+    // What cannot be timed is refused.
     EXPECT_EQ(errorOf(readMidiFile(smfHeader(0, 1, 0xE728))), "SMPTE time division is not supported");
     EXPECT_EQ(errorOf(readMidiFile(smfHeader(0, 1, 0))),
               "The MIDI file's division is 0 ticks per quarter note, which times nothing.");
@@ -192,42 +186,42 @@ const RewriteCase kRewrites[] = {
                    hex("81 80 80 00 C0 01|00 FF 2F 00")}),
         {hex("05 C0 01|80 07 C0 02|0A FF 2F 00"), hex("FF FF 7F C0 01|00 FF 2F 00"),
          hex("81 80 80 00 C0 01|00 FF 2F 00")}),
-    // Track 1: channel 1 an octave up, 2 two down, 3 velocity +30, 4 velocity -60, within 0
-    // to 127; releases keep their velocity. Track 2: channel 6 volume +30 under running
-    // status: controller 7 changes, and one follows each program change, so the next gets
-    // its status back; channel 7 patch 40. Track 3: after a meta event the output needs
-    // the status that the source leaves to running status (channel 9 an octave up).
+    // Track 1: channels 1 and 2 octaves up and down, 3 and 4 velocities up and down, within
+    // 0 to 127; releases keep theirs. Track 2: channel 6 volume under running status, which
+    // each controller inserted after a program change ends; channel 7 patch 0. Track 3: the
+    // status that running status leaves out after a meta event is written (channel 9).
     row("ChannelChangesAreWrittenIntoTheirEvents", {},
         {{1, 1, 0, 0, -1},
          {2, -2, 0, 0, -1},
          {3, 0, 30, 0, -1},
          {4, 0, -60, 0, -1},
          {6, 0, 0, 30, -1},
-         {7, 0, 0, 0, 40},
+         {7, 0, 0, 0, 0},
          {9, 1, 0, 0, -1}},
         song(480,
              {hex("00 90 3C 64|0A 80 3C 40|00 90 78 64|0A 90 78 00|00 91 0A 5A|00 92 3C 64|00 92 3E 32|"
                   "0A 92 3C 00|00 82 3E 40|00 93 3C 64|00 93 3E 32|00 94 3C 64|00 FF 2F 00"),
-              hex("00 B5 07 64|00 0A 64|05 C5 1E|05 1F|00 C6 00|83 60 C6 07|00 C7 07|00 FF 2F 00"),
+              hex("00 B5 07 64|00 0A 64|05 C5 1E|05 1F|00 C6 05|83 60 C6 07|00 C7 07|00 FF 2F 00"),
               hex("00 98 3C 64|0A FF 01 01 61|0A 3C 00|00 99 3C 64|00 FF 01 01 61|00 3C 00|00 FF 2F 00")}),
         {hex("00 90 48 64|0A 80 48 40|00 90 7F 64|0A 90 7F 00|00 91 00 5A|00 92 3C 7F|00 92 3E 50|"
              "0A 92 3C 00|00 82 3E 40|00 93 3C 28|00 93 3E 00|00 94 3C 64|00 FF 2F 00"),
-         hex("00 B5 07 7F|00 0A 64|05 C5 1E|00 B5 07 1E|05 C5 1F|00 B5 07 1E|00 C6 28|83 60 C6 28|"
+         hex("00 B5 07 7F|00 0A 64|05 C5 1E|00 B5 07 1E|05 C5 1F|00 B5 07 1E|00 C6 00|83 60 C6 00|"
              "00 C7 07|00 FF 2F 00"),
          hex("00 98 48 64|0A FF 01 01 61|0A 98 48 00|00 99 3C 64|00 FF 01 01 61|00 99 3C 00|"
              "00 FF 2F 00")}),
-    // Marks 200 to 600, channel 1 changed in every way. Before the start controls are kept
-    // at time 0 and notes dropped; the first event inside (tick 250) keeps its distance from
-    // the start; events at the end mark are kept; past it the track is closed: a Note Off
-    // for each note sounding, in the order of their latest starts, All Notes Off on the
-    // channel of the last status read, End of Track.
+    // Marks 200 to 600, channel 1 changed in every way. Before the start controls and meta
+    // events are kept at time 0, notes dropped; the first event inside (tick 250) keeps its
+    // distance from the start; events at the end mark are kept; past it the track is closed:
+    // Note Offs for the notes sounding, in the order of their latest starts, All Notes Off on
+    // the channel of the last status read, End of Track.
     row("CropKeepsControlsAtTime0AndClosesAfterTheEnd", Marks{200, 600}, {{1, 1, 10, 30, 40}},
-        song(500, {hex("00 C0 05|64 90 3C 64|32 B0 07 5A|64 80 3C 00|00 FF 01 01 61|81 16 90 3E 64|"
-                       "00 92 30 64|32 91 28 64|32 90 40 64|00 91 28 64|64 80 3E 00|00 81 28 00|64 80 40 00|"
-                       "00 81 28 00|64 FF 2F 00")}),
-        {hex("00 C0 28|00 B0 07 1E|00 B0 07 78|32 80 48 00|00 FF 01 01 61|81 16 90 4A 6E|"
-             "00 92 30 64|32 91 28 64|32 90 4C 6E|00 91 28 64|64 80 4A 00|00 81 28 00|00 82 30 00|"
-             "00 80 4C 00|00 81 28 00|00 B1 7B 00|00 FF 2F 00")}),
+        song(500, {hex("00 C0 05|00 06|64 90 3C 64|00 80 3C 00|32 B0 07 5A|00 FF 01 01 62|00 0A 40|"
+                       "64 80 3C 00|00 FF 01 01 61|81 16 90 3E 64|00 92 30 64|32 91 28 64|32 90 40 64|"
+                       "00 91 28 64|64 80 3E 00|00 81 28 00|64 80 40 00|00 81 28 00|64 FF 2F 00")}),
+        {hex("00 C0 28|00 B0 07 1E|00 C0 28|00 B0 07 1E|00 B0 07 78|00 FF 01 01 62|00 B0 0A 40|"
+             "32 80 48 00|00 FF 01 01 61|81 16 90 4A 6E|00 92 30 64|32 91 28 64|32 90 4C 6E|"
+             "00 91 28 64|64 80 4A 00|00 81 28 00|00 82 30 00|00 80 4C 00|00 81 28 00|00 B1 7B 00|"
+             "00 FF 2F 00")}),
     // Key 60 of channel 2 sounds five times at the cut, more often than the sounding notes
     // keep: the events written are read again for the Note Offs, in the order of their starts.
     row("AKeySoundingMoreOftenThanIsKeptIsReadAgain", Marks{0, 100}, {},
@@ -240,19 +234,12 @@ const RewriteCase kRewrites[] = {
              "00 B1 7B 00|00 FF 2F 00")}),
     row("AnEndMarkOf0KeepsOnlyTheEventsAtTick0", Marks{0, 0}, {},
         song(500,
-             {hex("00 FF 01 01 61|87 68 FF 2F 00"), hex("00 C3 08|00 93 32 5A|82 2C 83 32 00|00 FF 2F 00")}),
+             {hex("00 FF 01 01 61|87 68 FF 2F 00"), hex("00 93 32 5A|00 34 5A|82 2C 83 32 00|00 FF 2F 00")}),
         {hex("00 FF 01 01 61|00 B0 7B 00|00 FF 2F 00"),
-         hex("00 C3 08|00 93 32 5A|00 83 32 00|00 B3 7B 00|00 FF 2F 00")}),
+         hex("00 93 32 5A|00 34 5A|00 83 32 00|00 83 34 00|00 B3 7B 00|00 FF 2F 00")}),
     row("TheFirstKeptNoteUnderRunningStatusGetsItsStatus", Marks{150, 300}, {},
         song(500, {hex("00 90 3C 64|64 3C 00|64 3E 64|64 3E 00|00 FF 2F 00")}),
         {hex("32 90 3E 64|64 3E 00|00 FF 2F 00")}),
-    // 1440 ticks last 1285.7 ms: an end mark of 1285 (tick 1439.2) keeps the Note Off at
-    // 1439 and cuts the End of Track at 1440.
-    row("AnEndMarkBetweenTwoTicksCutsAtTheNext", Marks{0, 1285}, {},
-        song(480, {Track().tempo(0, 428571).endOfTrack(0).events(),
-                   hex("00 90 3C 64|8B 1F 80 3C 00|01 FF 2F 00")}),
-        {Track().tempo(0, 428571).endOfTrack(0).events(),
-         hex("00 90 3C 64|8B 1F 80 3C 00|00 B0 7B 00|00 FF 2F 00")}),
     // Half a second a quarter note, a quarter second from tick 480: 750 ms is tick 960.
     row("MarksFollowTheTempoMap", Marks{750, 1000}, {},
         song(480, {Track().tempo(0, 500000).tempo(480, 250000).endOfTrack(960).events(),
@@ -272,7 +259,7 @@ TEST_P(RewriteTest, WritesExactlyTheseBytes)
 INSTANTIATE_TEST_SUITE_P(Table, RewriteTest, testing::ValuesIn(kRewrites),
                          [](const testing::TestParamInfo<RewriteCase>& info) { return info.param.name; });
 
-TEST(MidiRewriterTest, ASourceCutAnywhereKeepsItsFinishedTracksUnderAHeaderThatCountsThem)
+TEST(MidiRewriterTest, ASourceCutOrMalformedKeepsItsFinishedTracksAndBadMarksAreRefused)
 {
     const Bytes first = hex("00 C0 01|0A FF 2F 00");
     const Bytes whole = song(480, {first, hex("00 F0 04 43 12 00 F7|14 91 3C 64|14 FF 2F 00")});
@@ -284,6 +271,21 @@ TEST(MidiRewriterTest, ASourceCutAnywhereKeepsItsFinishedTracksUnderAHeaderThatC
         EXPECT_EQ(std::tie(run.result.sourceEndedEarly, run.result.tracksWritten), std::tuple(true, 1))
             << size;
     }
+    // A data byte without running status ends the run with a message; maxTicks is the longest track's.
+    Rewritten odd = rewrite(song(480, {hex("00 C0 01|83 74 FF 2F 00"), first, hex("00 1E|00 FF 2F 00")}));
+    EXPECT_EQ(odd.result.notices,
+              std::vector<std::string>{"Unrecognized Event\r\ncommandcount:5\r\nEvent: 30\r\n"});
+    EXPECT_EQ(std::tuple(odd.result.sourceEndedEarly, odd.result.tracksWritten, odd.result.maxTicks),
+              std::tuple(false, 2, 500));
+    // Refused before the sink sees a byte: marks out of order, a division it cannot time.
+    Bytes smpte = whole;
+    smpte[12] = 0xE7;
+    auto refusal = [&](const Bytes& source, Marks marks) {
+        auto sink = [](ByteView) { return Result<void>(Error{"written"}); };
+        return errorOf(rewriteMidi(source, readMidiFile(whole).value(), {marks, {}}, sink));
+    };
+    EXPECT_EQ(refusal(whole, {2000, 1000}), "Starting mark cannot exceed the Ending mark.");
+    EXPECT_EQ(refusal(smpte, {0, 0}), "SMPTE time division is not supported");
 }
 
 TEST(MidiRewriterTest, ProgressAndCancelArriveThroughTheCallbacksEveryFewThousandEvents)
@@ -311,6 +313,10 @@ TEST(MidiRewriterTest, ProgressAndCancelArriveThroughTheCallbacksEveryFewThousan
               std::tuple(1, 1, 4095));
     EXPECT_EQ(std::tuple(reports[2].trackNumber, reports[2].trackCount, reports[2].percent()),
               std::tuple(2, 3, 33));
+    // Asked for inside a track, the cancel comes at the next report, the track unwritten.
+    reports.clear();
+    callbacks.cancelRequested = [&] { return reports.size() == 2; };
+    EXPECT_EQ(rewrite(file, {}, {}, callbacks).result.tracksWritten, 0);
 }
 
 } // namespace

@@ -131,7 +131,7 @@ TEST_F(PlayerTest, OpenGivesTheLengthThroughTheTempoMapOrSaysWhyNotAndFindsTheSo
     EXPECT_EQ(systemSoundFontSearch().named, fs::path());
 }
 
-TEST_F(PlayerTest, TheCommandsMoveThePositionWithTheClock)
+TEST_F(PlayerTest, TheCommandsMoveThePositionWithTheClockAndStatusUpdatesFollowIt)
 {
     auto player = openPlayer();
     // Each step: a command (in any case), "+MS" for time passing or "From=MS", then the
@@ -150,26 +150,23 @@ TEST_F(PlayerTest, TheCommandsMoveThePositionWithTheClock)
                 << action;
         }
     };
-    follow("Play 0 1  +400 400 1  +1099 1499 1  +5000 1500 0 "
-           // At the end there is nothing to play until "Prev".
-           "Play 1500 0  Prev 0 0  play 0 1  +300 300 1  stop 300 0  +1000 300 0  Play 300 1  +200 500 1 "
-           "Play 500 1  +100 600 1  PREV 0 0  +100 0 0 "
-           // Stop, From, Play, Stop moves a stopped player to a mark.
-           "From=700 700 0  Play 700 1  Stop 700 0 "
-           // While playing, From waits for the next Play.
-           "Play 700 1  +100 800 1  From=200 800 1  Play 200 1  +50 250 1  Stop 250 0  From=99999 1500 0 "
-           "From=-5 0 0  Play 0 1  +300 300 1  close 0 0");
+    follow(
+        "Play 0 1  +400 400 1  +1099 1499 1  +5000 1500 0 "
+        // At the end there is nothing to play until "Prev".
+        "Play 1500 0  Prev 0 0  play 0 1  +300 300 1  stop 300 0  +1000 300 0  Play 300 1  +200 500 1 "
+        "Play 500 1  +100 600 1  PREV 0 0  +100 0 0 "
+        // Stop, From, Play, Stop moves a stopped player to a mark.
+        "From=700 700 0  Play 700 1  Stop 700 0 "
+        // While playing, From waits for the next Play; Prev forgets it.
+        "Play 700 1  +100 800 1  From=200 800 1  Play 200 1  +50 250 1  From=600 250 1  Prev 0 0  Play 0 1 "
+        "Stop 0 0  From=99999 1500 0  From=-5 0 0  Play 0 1  +300 300 1  close 0 0");
     EXPECT_EQ(std::tuple(player->isOpen(), player->length()), std::tuple(false, 0));
     EXPECT_EQ(errorOf(player->command("Pause")), "The player knows no command \"Pause\".");
     // The file is free to be rewritten; "Open" while playing starts the new one stopped.
     ASSERT_TRUE(writeFileAtomic(song, test::song(480, {hex("00 90 3C 64|83 60 80 3C 00|00 FF 2F 00")})));
     follow("Open 0 0  Play 0 1  +100 100 1  Open 0 0");
     EXPECT_EQ(player->length(), 500);
-}
-
-TEST_F(PlayerTest, StatusUpdatesComeAtTheUpdateIntervalAndCanRewindAFinishedTone)
-{
-    auto player = openPlayer();
+    // Status updates come at the update interval.
     std::vector<std::int64_t> seen;
     player->setStatusUpdateHandler([&, raw = player.get()] {
         seen.push_back(raw->position());
@@ -190,12 +187,12 @@ TEST_F(PlayerTest, StatusUpdatesComeAtTheUpdateIntervalAndCanRewindAFinishedTone
     ASSERT_TRUE(player->command("Close")); // nor once closed
     now += 100ms, player->poll();
     EXPECT_THAT(seen, ElementsAre(0, 100, 100));
-    // The handler rewinds the tone once it has finished.
+    // The handler rewinds the tone (of 500 ms now) once it has finished.
     seen.clear();
     ASSERT_TRUE(player->command("Open") && player->command("Play"));
-    for (int i = 0; i < 5; ++i, now += 500ms)
+    for (int i = 0; i < 4; ++i, now += 250ms)
         player->poll();
-    EXPECT_THAT(seen, ElementsAre(0, 500, 1000, 1500, 0));
+    EXPECT_THAT(seen, ElementsAre(0, 250, 500, 0));
     EXPECT_EQ(std::tuple(player->position(), player->isPlaying()), std::tuple(0, false));
 }
 
