@@ -5,7 +5,6 @@
 #include "midi_edit/midi_reader.h"
 #include "midi_edit/midi_rewriter.h"
 #include "shell/file_io.h"
-#include "shell/file_patch.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,6 @@
 #include "midi_edit/smf_cursor.h"
 #include "midi_edit/smf_format.h"
 #include "shell/file_io.h"
-#include "shell/file_patch.h"
 #include "shell/program_folder.h"
 
 #include <algorithm>

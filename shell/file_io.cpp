@@ -40,6 +40,16 @@ Error failure(const char* what, const fs::path& path, int error)
     return Error{std::string(what) + " \"" + path.string() + "\": " + systemMessage(error)};
 }
 
+// A step on the temporary file that failed, told as a failure to write the target: the
+// user chose the target and never sees the temporary file. The system's reason follows
+// the last quoted path of the step's message.
+Error asWriteOf(const fs::path& target, const std::string& message)
+{
+    const std::size_t quoted = message.rfind("\": ");
+    return Error{"Cannot write \"" + target.string() + "\": " +
+                 (quoted == std::string::npos ? message : message.substr(quoted + 3))};
+}
+
 // "Cannot read "X": it is a named pipe (FIFO), not a file."
 Error notAFile(const char* what, const fs::path& path, mode_t mode)
 {
@@ -479,11 +489,11 @@ Result<AtomicFileWriter> AtomicFileWriter::create(const fs::path& target, const 
         }
     }
     if (error != 0)
-        return failure("Cannot create", temporary, error);
+        return failure("Cannot write", target, error);
     AtomicFileWriter writer(OutputFile(fd, temporary), *resolved, temporary);
     if (takesMode) {
         if (auto kept = takeModeOf(fd, temporary, replaced); !kept)
-            return Error{kept.error()};
+            return asWriteOf(target, kept.error());
     }
     return writer;
 }
@@ -492,7 +502,9 @@ Result<void> AtomicFileWriter::write(ByteView bytes)
 {
     if (m_done || m_prepared)
         return Error{"The file \"" + m_target.string() + "\" is no longer open for writing"};
-    return m_file.write(bytes);
+    if (auto written = m_file.write(bytes); !written)
+        return asWriteOf(m_target, written.error());
+    return {};
 }
 
 Result<void> AtomicFileWriter::prepare()
@@ -503,11 +515,11 @@ Result<void> AtomicFileWriter::prepare()
         return {};
     if (auto synced = m_file.sync(); !synced) {
         discard();
-        return synced;
+        return asWriteOf(m_target, synced.error());
     }
     if (auto closed = m_file.close(); !closed) {
         discard();
-        return closed;
+        return asWriteOf(m_target, closed.error());
     }
     m_prepared = true;
     return {};
@@ -521,7 +533,7 @@ Result<void> AtomicFileWriter::commitPrepared()
         return Error{"The file \"" + m_target.string() + "\" was already written"};
     if (auto renamed = renameFile(m_temporary, m_target); !renamed) {
         discard();
-        return renamed;
+        return asWriteOf(m_target, renamed.error());
     }
     m_done = true;
     m_inPlace = true;
@@ -612,6 +624,41 @@ Result<void> linkOrCopyFile(const fs::path& from, const fs::path& to)
     if (auto synced = syncFolder(target->parent_path()); !synced)
         return Error{"\"" + target->string() +
                      "\" was made, but may not survive a power cut: " + synced.error()};
+    return {};
+}
+
+Result<void> overwriteFileBytes(const std::filesystem::path& path, std::uint64_t offset, ByteView bytes)
+{
+    if (int e = injectedFault(FileOp::OpenWrite, path))
+        return failure("Cannot open", path, e);
+    // No O_CREAT and no O_TRUNC: only the bytes named change.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failure("Cannot open", path, errno);
+    Result<void> written;
+    while (!bytes.empty()) {
+        if (int e = injectedFault(FileOp::Write, path)) {
+            written = failure("Cannot write", path, e);
+            break;
+        }
+        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            written = failure("Cannot write", path, errno);
+            break;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+        offset += static_cast<std::uint64_t>(n);
+    }
+    int injected = injectedFault(FileOp::Close, path);
+    int closed = ::close(fd);
+    if (!written)
+        return written;
+    if (injected)
+        return failure("Cannot close", path, injected);
+    if (closed != 0)
+        return failure("Cannot close", path, errno);
     return {};
 }
 

@@ -199,4 +199,10 @@ Result<void> linkOrCopyFile(const std::filesystem::path& from, const std::filesy
 // "the system's own words" for an errno value, such as "No space left on device".
 std::string systemMessage(int error);
 
+// Writes bytes over those of an existing file at offset and leaves the rest as it is:
+// for a count in a header that is known only once the file is written. Goes through the
+// fault seam above as an open for writing, writes and a close; the
+// messages name the file and the system's reason.
+Result<void> overwriteFileBytes(const std::filesystem::path& path, std::uint64_t offset, ByteView bytes);
+
 } // namespace chwr

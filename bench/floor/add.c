@@ -2,57 +2,7 @@
  * append one record named after the file, write the new database to a temporary file
  * beside it, flush it, make the old database the backup (a hard link) and rename the new
  * one into place, then flush the folder. Usage: add DB FILE.mid */
-#include <fcntl.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-static unsigned char *readAll(const char *path, size_t *size, size_t room)
-{
-    FILE *f = fopen(path, "rb");
-    if (!f)
-        return NULL;
-    fseek(f, 0, SEEK_END);
-    long n = ftell(f);
-    rewind(f);
-    unsigned char *bytes = malloc((size_t)n + room);
-    if (bytes && fread(bytes, 1, (size_t)n, f) != (size_t)n) {
-        free(bytes);
-        bytes = NULL;
-    }
-    fclose(f);
-    *size = (size_t)n;
-    return bytes;
-}
-
-static void put(unsigned char *p, uint32_t v, int n)
-{
-    while (n--)
-        *p++ = (unsigned char)(v >> (8 * n));
-}
-
-static uint32_t be(const unsigned char *p, int n)
-{
-    uint32_t v = 0;
-    while (n--)
-        v = v << 8 | *p++;
-    return v;
-}
-
-/* Flushes the folder that holds path, so that the rename is on the disk too. */
-static int syncFolder(const char *path)
-{
-    char folder[4096];
-    const char *slash = strrchr(path, '/');
-    snprintf(folder, sizeof folder, "%.*s", slash ? (int)(slash - path) + 1 : 1, slash ? path : ".");
-    int fd = open(folder, O_RDONLY | O_DIRECTORY);
-    int rc = fd < 0 || fsync(fd) != 0 ? -1 : 0;
-    if (fd >= 0)
-        close(fd);
-    return rc;
-}
+#include "floor.h"
 
 int main(int argc, char **argv)
 {
@@ -102,15 +52,10 @@ int main(int argc, char **argv)
     memcpy(o, midi, midiSize);
     o[midiSize] = '@';
 
-    char temporary[4096], backup[4096];
-    snprintf(temporary, sizeof temporary, "%s.tmp", argv[1]);
+    char backup[4096];
     snprintf(backup, sizeof backup, "%.*s.bak", (int)(strrchr(argv[1], '.') ? strrchr(argv[1], '.') - argv[1]
                                                                               : (long)strlen(argv[1])), argv[1]);
-    int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || write(fd, out, size) != (ssize_t)size || fsync(fd) != 0 || close(fd) != 0)
-        return perror(temporary), 1;
-    if ((unlink(backup) != 0 && access(backup, F_OK) == 0) || link(argv[1], backup) != 0 ||
-        rename(temporary, argv[1]) != 0 || syncFolder(argv[1]) != 0)
+    if (writeWhole(argv[1], out, size, backup) != 0)
         return perror(argv[1]), 1;
     printf("%.*s\n", (int)nameLength, name);
     return 0;

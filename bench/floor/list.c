@@ -2,20 +2,9 @@
  * record only its name and last byte, read where they lie; one line per ring tone:
  * INDEX, NAME, SIZE and "x" when the data ends with the "@" an added ring tone carries.
  * Usage: list DB */
-#include <fcntl.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "floor.h"
 
-static uint32_t be(const unsigned char *p, int n)
-{
-    uint32_t v = 0;
-    while (n--)
-        v = v << 8 | *p++;
-    return v;
-}
+#include <sys/stat.h>
 
 int main(int argc, char **argv)
 {

@@ -5,72 +5,7 @@
  * temporary file beside OUT, is flushed and renamed into place, and the folder is
  * flushed, as chwr writes it.
  * Usage: modify IN.mid OUT.mid START_MS END_MS */
-#include <fcntl.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-static uint32_t be(const unsigned char *p, int n)
-{
-    uint32_t v = 0;
-    while (n--)
-        v = v << 8 | *p++;
-    return v;
-}
-
-static uint32_t vlq(const unsigned char **p, const unsigned char *end)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 4 && *p < end; ++i) {
-        unsigned char c = *(*p)++;
-        v = v << 7 | (c & 0x7F);
-        if (!(c & 0x80))
-            return v;
-    }
-    *p = end;
-    return v;
-}
-
-static unsigned char *putVlq(unsigned char *o, uint32_t v)
-{
-    unsigned char b[4];
-    int n = 0;
-    do
-        b[n++] = v & 0x7F;
-    while ((v >>= 7) && n < 4);
-    while (n--)
-        *o++ = b[n] | (n ? 0x80 : 0);
-    return o;
-}
-
-/* Flushes the folder that holds path, so that the rename is on the disk too. */
-static int syncFolder(const char *path)
-{
-    char folder[4096];
-    const char *slash = strrchr(path, '/');
-    snprintf(folder, sizeof folder, "%.*s", slash ? (int)(slash - path) + 1 : 1, slash ? path : ".");
-    int fd = open(folder, O_RDONLY | O_DIRECTORY);
-    int rc = fd < 0 || fsync(fd) != 0 ? -1 : 0;
-    if (fd >= 0)
-        close(fd);
-    return rc;
-}
-
-/* Walks one event from p (status in *status); returns its end, its status in *status. */
-static const unsigned char *skipEvent(const unsigned char *p, const unsigned char *end, unsigned char *status)
-{
-    if (*p & 0x80)
-        *status = *p++;
-    if (*status == 0xFF)
-        ++p;
-    if (*status == 0xFF || *status == 0xF0 || *status == 0xF7) {
-        uint32_t n = vlq(&p, end);
-        return p + n;
-    }
-    return p + (((*status & 0xF0) == 0xC0 || (*status & 0xF0) == 0xD0) ? 1 : 2);
-}
+#include "floor.h"
 
 /* The tick of a time in milliseconds under the tempo changes of the first track. */
 static uint32_t tickAt(double ms, const unsigned char *p, const unsigned char *end, unsigned division)
@@ -151,11 +86,7 @@ int main(int argc, char **argv)
         p = end;
     }
 
-    char temporary[4096];
-    snprintf(temporary, sizeof temporary, "%s.tmp", argv[2]);
-    int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || write(fd, out, (size_t)(o - out)) != o - out || fsync(fd) != 0 || close(fd) != 0 ||
-        rename(temporary, argv[2]) != 0 || syncFolder(argv[2]) != 0)
+    if (writeWhole(argv[2], out, (size_t)(o - out), NULL) != 0)
         return perror(argv[2]), 1;
     printf("Wrote %s (%ld bytes)\n", argv[2], (long)(o - out));
     return 0;

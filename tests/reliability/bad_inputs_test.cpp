@@ -25,11 +25,7 @@ using test::ProcessResult;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-ProcessResult chwr(std::vector<std::string> args)
-{
-    args.insert(args.begin(), CHWR_PROGRAM);
-    return test::runProcess(args);
-}
+const auto chwr = test::runChwr;
 
 Bytes cut(Bytes bytes, std::size_t size)
 {

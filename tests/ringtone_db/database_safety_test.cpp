@@ -32,11 +32,7 @@ protected:
         writeFile("palm/MIDI_Ring_Tones.PDB", m_original);
         m_songFile = writeFile("Song.mid", midiFileOfSize(200)).string();
     }
-    static ProcessResult chwr(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), (test::binaryDir() / "cli" / "chwr").string());
-        return test::runProcess(args);
-    }
+    static ProcessResult chwr(std::vector<std::string> args) { return test::runChwr(std::move(args)); }
     ProcessResult add(const std::string& song) { return chwr({"add", db().string(), song, "--no-install"}); }
     // The database as loaded, with Song.mid added.
     RingToneDatabase withSong(LoadedFileIdentity* loaded = nullptr)
@@ -220,23 +216,6 @@ TEST_F(DatabaseSafetyTest, OnlyAStandardMidiFileBecomesARingTone)
     EXPECT_THAT(listFolder(path("palm")), ElementsAre("MIDI_Ring_Tones.PDB"));
 }
 
-TEST_F(DatabaseSafetyTest, SomethingOtherThanAFileIsRefusedAtOnce)
-{
-    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
-    const std::string pipe = path("pipe").string();
-    const std::string fifo = "\"" + pipe + "\": it is a named pipe (FIFO), not a file.\n";
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"list", pipe}, "chwr: Cannot read " + fifo},
-        {{"add", db().string(), pipe}, "chwr: " + pipe + ": Cannot read " + fifo},
-        {{"export", db().string(), "1", pipe}, "chwr: Cannot write " + fifo},
-    };
-    for (const auto& [args, err] : cases) {
-        const ProcessResult run = chwr(args);
-        EXPECT_EQ(std::tie(run.exitCode, run.err), std::tuple(1, err));
-    }
-    EXPECT_EQ(readFile(db()), m_original);
-}
-
 TEST_F(DatabaseSafetyTest, StaleInfoOffsetsAreTakenAsAbsentAndNotWrittenAgain)
 {
     // Two ring tones as the system writes them, records at 96 and 136, the info offsets
@@ -257,18 +236,6 @@ TEST_F(DatabaseSafetyTest, StaleInfoOffsetsAreTakenAsAbsentAndNotWrittenAgain)
         EXPECT_EQ(again.header().appInfoOffset() + again.header().sortInfoOffset(), 0u);
         EXPECT_EQ(again.ringTones().size(), 2u);
     }
-}
-
-TEST_F(DatabaseSafetyTest, ProposedExportNamesFitAFileName)
-{
-    RingToneRecord tone;
-    tone.name = Bytes(248, 0x80); // "€", three bytes in UTF-8
-    std::string euros;
-    for (int i = 0; i < 83; ++i)
-        euros += "\xE2\x82\xAC";
-    EXPECT_EQ(exportFileName(tone, path("out")), euros + ".mid");
-    writeFile("out/" + euros + ".mid", {});
-    EXPECT_EQ(exportFileName(tone, path("out")), euros.substr(0, 246) + " (1).mid");
 }
 
 } // namespace

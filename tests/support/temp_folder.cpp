@@ -115,4 +115,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const fs::path& w
     return result;
 }
 
+ProcessResult runChwr(std::vector<std::string> args)
+{
+    args.insert(args.begin(), (binaryDir() / "cli" / "chwr").string());
+    return runProcess(args);
+}
+
 }  // namespace chwr::test

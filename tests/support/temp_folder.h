@@ -42,5 +42,7 @@ struct ProcessResult {
     std::string err;
 };
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::filesystem::path& workDir = {});
+// Runs the build's chwr with these arguments.
+ProcessResult runChwr(std::vector<std::string> args);
 
 }  // namespace chwr::test
