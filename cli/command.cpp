@@ -121,60 +121,6 @@ Result<void> writeStandardOutput(Streams io, ByteView bytes)
 
 namespace {
 
-// A string as nlohmann writes it (invalid UTF-8 replaced), its short escapes (\t, \n...)
-// spelt \u00XX as chwr always wrote them.
-void printJsonString(std::ostream& out, const Json& text)
-{
-    const std::string dumped = text.dump(-1, ' ', false, Json::error_handler_t::replace);
-    for (std::size_t i = 0; i < dumped.size(); ++i) {
-        const char c = dumped[i];
-        if (c != '\\' || i + 1 >= dumped.size()) {
-            out << c;
-            continue;
-        }
-        const char next = dumped[++i];
-        const char* spelt = next == 'b'   ? "\\u0008"
-                            : next == 't' ? "\\u0009"
-                            : next == 'n' ? "\\u000a"
-                            : next == 'f' ? "\\u000c"
-                            : next == 'r' ? "\\u000d"
-                                          : nullptr;
-        if (spelt)
-            out << spelt;
-        else
-            out << c << next;
-    }
-}
-
-void printJsonValue(std::ostream& out, const Json& value)
-{
-    if (value.is_object()) {
-        out << "{";
-        const char* separator = "";
-        for (const auto& [key, item] : value.items()) {
-            out << separator;
-            printJsonString(out, key);
-            out << ": ";
-            printJsonValue(out, item);
-            separator = ", ";
-        }
-        out << "}";
-    } else if (value.is_array()) {
-        out << "[";
-        const char* separator = "";
-        for (const Json& item : value) {
-            out << separator;
-            printJsonValue(out, item);
-            separator = ", ";
-        }
-        out << "]";
-    } else if (value.is_string()) {
-        printJsonString(out, value);
-    } else {
-        out << value.dump();
-    }
-}
-
 void printUsage(std::ostream& out, const std::vector<Command>& commands)
 {
     out << "Usage: chwr COMMAND [ARGS...]\n"
@@ -194,8 +140,8 @@ void printUsage(std::ostream& out, const std::vector<Command>& commands)
 
 void printJson(std::ostream& out, const Json& value)
 {
-    printJsonValue(out, value);
-    out << "\n";
+    // Names from a database may hold bytes that are not UTF-8: they are replaced.
+    out << value.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
 int runCommandLine(const std::vector<Command>& commands, const std::vector<std::string>& args)

@@ -8,6 +8,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -209,19 +210,19 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
 
 TEST_F(MidiApplyTest, ChwrInfoShowsTheWalkOrWhyNot)
 {
-    std::string json =
-        "{\"format\": 1, \"tracks\": 3, \"division\": 480, \"tempo\": 400000, \"length_ticks\": 4000, "
-        "\"length_ms\": 3334, \"programs\": {\"1\": 10, \"2\": 11";
+    nlohmann::ordered_json json = {{"format", 1},       {"tracks", 3},       {"division", 480},
+                                   {"tempo", 400000},   {"length_ticks", 4000}, {"length_ms", 3334},
+                                   {"programs", {{"1", 10}, {"2", 11}}}};
     std::string text =
         "File: song.mid\nSize: " + std::to_string(m_file.size()) +
         " bytes\nFormat: 1\nTracks: 3\nDivision: 480 ticks per quarter note\nTempo: 400000 "
         "microseconds per quarter note\nLength: 4000 ticks, 3334 ms\nPrograms:\n  Channel 1: 10\n"
         "  Channel 2: 11\n";
     for (int channel = 3; channel <= 16; ++channel) {
-        json += ", \"" + std::to_string(channel) + "\": -1";
+        json["programs"][std::to_string(channel)] = -1;
         text += "  Channel " + std::to_string(channel) + ": none\n";
     }
-    EXPECT_THAT(chwr("info song.mid --json"), FieldsAre(0, json + "}}\n", ""));
+    EXPECT_THAT(chwr("info song.mid --json"), FieldsAre(0, json.dump() + "\n", ""));
     EXPECT_THAT(chwr("info song.mid"), FieldsAre(0, text, ""));
     EXPECT_THAT(chwr("info missing.mid"), FieldsAre(1, "", HasSubstr("Cannot open \"missing.mid\"")));
     for (std::string usage : {"info", "info song.mid --xml", "info song.mid song.mid"})
