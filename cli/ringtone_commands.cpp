@@ -1,6 +1,10 @@
 #include "cli/command.h"
 
+#include "midi_edit/fit_end_mark.h"
 #include "ringtone_db/ring_tone_files.h"
+#include "ringtone_db/standard_midi_file.h"
+#include "shell/file_helpers.h"
+#include "shell/file_io.h"
 #include "shell/install_handoff.h"
 #include "shell/windows1252.h"
 
@@ -159,13 +163,51 @@ int runList(CommandArgs& args, Streams io)
     return kExitOk;
 }
 
+static_assert(kRingToneBudgetBytes == kMaxMidiFileBytes, "the fit aims at the ring tone limit");
+
+// add --fit for a file over the ring tone limit: its song compacted and, when still over,
+// cropped from its start at the fitted end mark; named as addMidiFile() names. What was
+// done goes into `fitted` and, as a line, to standard error.
+Result<std::size_t> addFittedMidiFile(Streams io, RingToneDatabase& database, const fs::path& file,
+                                      const std::string& title, Json& fitted)
+{
+    Result<Bytes> bytes = readFileBytes(file);
+    if (!bytes)
+        return Error{bytes.error()};
+    Result<ByteView> song = standardMidiFileIn(*bytes);
+    if (!song)
+        return Error{song.error()};
+    Result<FittedSong> made = fitSong(*song, kMaxMidiFileBytes);
+    if (!made)
+        return Error{made.error()};
+    const std::string stem = NameStem(title.empty() ? file.filename().string() : title);
+    Result<std::size_t> index =
+        database.addRingTone(database.uniqueRingToneName(utf8ToWindows1252(stem)), made->bytes);
+    if (!index)
+        return index;
+    const std::optional<FitResult>& fit = made->fit;
+    fitted.push_back(Json{{"file", file.string()},
+                          {"size_before", song->size()},
+                          {"size", made->bytes.size()},
+                          {"end_ms", fit ? Json(fit->endMs) : Json(nullptr)}});
+    if (!io.json) {
+        io.err << "chwr add: " << file.string() << " was " << song->size() << " bytes: compacted";
+        if (fit)
+            io.err << " and cropped at " << fit->endMs << " ms";
+        io.err << " to " << made->bytes.size() << " bytes\n";
+    }
+    return index;
+}
+
 int runAdd(CommandArgs& args, Streams io)
 {
     bool json = false;
     bool noInstall = false;
+    bool fit = false;
     std::vector<std::string> names;
     args.option("--name", "NAME", names);
     args.flag(kNoInstallFlag, noInstall);
+    args.flag("--fit", fit);
     args.flag("--json", json);
     if (std::optional<int> done = args.parse(io))
         return *done;
@@ -185,15 +227,21 @@ int runAdd(CommandArgs& args, Streams io)
         return exitCode;
     RingToneDatabase& database = locked->database;
     std::vector<std::string> added;
+    Json fitted = Json::array();
     for (std::size_t i = 1; i < positional.size(); ++i) {
         const fs::path file = positional[i];
-        Result<std::size_t> index =
-            addMidiFile(database, file, names.empty() ? std::string() : names.front());
+        const std::string title = names.empty() ? std::string() : names.front();
+        Result<std::size_t> index = addMidiFile(database, file, title);
+        if (!index && fit && index.error() == kMidiFileTooLargeMessage)
+            index = addFittedMidiFile(io, database, file, title, fitted);
         if (!index)
             return failure(io, file.string() + ": " + index.error());
         added.push_back(windows1252ToUtf8(database.ringTones()[*index].name));
     }
-    return writeAndInstall(io, *locked, path, !noInstall, added, Json{{"added", added}});
+    Json report{{"added", added}};
+    if (fit)
+        report["fitted"] = std::move(fitted);
+    return writeAndInstall(io, *locked, path, !noInstall, added, std::move(report));
 }
 
 // Reads the database named first (under its write lock when `forWriting`) and picks the
@@ -321,14 +369,19 @@ std::vector<Command> ringToneCommands()
          "S, "
          "\"added\": true}]}",
          runList},
-        {"add", "add DB FILE.mid... [--name NAME] [--no-install]",
+        {"add", "add DB FILE.mid... [--name NAME] [--fit] [--no-install] [--json]",
          "Adds Standard MIDI Files of at most 64000 bytes as ring tones and writes the database.",
          "Each ring tone is named after the stem of its file name (or of NAME, for one file): the\n"
          "name cut before its first \" (\" or else its first \".\", made unique with \" (1)\", \" (2)\", "
          "...\n"
          "Its data is the file's bytes plus the \"@\" mark; of a RIFF MIDI file (.rmi), the Standard MIDI\n"
          "File inside it. Any other file is refused. Prints each new ring tone's name. When one file is\n"
-         "refused, nothing is written. --json prints {\"added\": [\"NAME\", ...], \"install\": ...}.\n\n" +
+         "refused, nothing is written. --json prints {\"added\": [\"NAME\", ...], \"install\": ...}.\n"
+         "--fit  a file over 64000 bytes is compacted (as the compact command does) and, when still\n"
+         "       over, cropped from its start at the latest end mark that fits; standard error tells\n"
+         "       what was done, --json adds \"fitted\": [{\"file\": F, \"size_before\": B, \"size\": S,\n"
+         "       \"end_ms\": E (null when not cropped)}]. A song whose start alone does not fit is "
+         "refused.\n\n" +
              writes,
          runAdd},
         {"export", "export DB INDEX OUT.mid [--json]", "Writes a ring tone's MIDI data to a file.",

@@ -10,7 +10,7 @@
 
 namespace chwr {
 
-Result<double> markFromText(std::string_view text)
+Result<double> markFromText(std::string_view text, std::string_view markName)
 {
     std::string_view trimmed = text;
     while (!trimmed.empty() && std::isspace(static_cast<unsigned char>(trimmed.front())))
@@ -24,7 +24,8 @@ Result<double> markFromText(std::string_view text)
         ++begin;
     auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::fixed);
     if (trimmed.empty() || error != std::errc() || stop != end || !std::isfinite(value))
-        return Error{"The mark \"" + std::string(text) + "\" is not a number of milliseconds."};
+        return Error{"The " + std::string(markName) + " \"" + std::string(text) +
+                     "\" is not a number of milliseconds."};
     return value;
 }
 

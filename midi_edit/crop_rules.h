@@ -25,8 +25,9 @@ struct Marks {
 };
 
 // A mark box's text as milliseconds: a decimal number, spaces around it allowed. Other
-// text is refused up front rather than read as 0.
-Result<double> markFromText(std::string_view text);
+// text is refused up front rather than read as 0, with a message that names the mark
+// ("start mark", "end mark").
+Result<double> markFromText(std::string_view text, std::string_view markName = "mark");
 
 // The checks made before a rewrite touches any file; songLengthMs is the player's length.
 Result<void> CheckMarks(const Marks& marks, std::int64_t songLengthMs);

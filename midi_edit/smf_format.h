@@ -60,10 +60,34 @@ inline constexpr std::uint8_t kMetaEndOfTrack = 0x2F;
 inline constexpr std::uint8_t kMetaSetTempo = 0x51;
 // Set Tempo carries microseconds per quarter note in three bytes.
 inline constexpr std::size_t kSetTempoLength = 3;
+// Meta events that make no sound: the text events (01 text, 02 copyright, 03 track
+// name, 04 instrument name, 05 lyric, 06 marker, 07 cue point, up to 0F), channel and
+// port prefixes, time and key signatures and sequencer-specific data.
+inline constexpr std::uint8_t kMetaFirstText = 0x01;
+inline constexpr std::uint8_t kMetaCopyright = 0x02;
+inline constexpr std::uint8_t kMetaLastText = 0x0F;
+inline constexpr std::uint8_t kMetaChannelPrefix = 0x20;
+inline constexpr std::uint8_t kMetaPortPrefix = 0x21;
+inline constexpr std::uint8_t kMetaTimeSignature = 0x58;
+inline constexpr std::uint8_t kMetaKeySignature = 0x59;
+inline constexpr std::uint8_t kMetaSequencerSpecific = 0x7F;
 
 // Controllers the rewriter writes or changes.
 inline constexpr std::uint8_t kControllerChannelVolume = 0x07;
 inline constexpr std::uint8_t kControllerAllNotesOff = 0x7B;
+// Controllers whose repeats act: data entry (06, 38) and increment and decrement (60,
+// 61) change the parameter that the RPN or NRPN numbers (62 to 65) select; from 78 on
+// the channel mode messages (all sound off, reset all controllers, all notes off...).
+inline constexpr std::uint8_t kControllerBankSelect = 0x00;
+inline constexpr std::uint8_t kControllerBankSelectLsb = 0x20;
+inline constexpr std::uint8_t kControllerDataEntry = 0x06;
+inline constexpr std::uint8_t kControllerDataEntryLsb = 0x26;
+inline constexpr std::uint8_t kControllerDataIncrement = 0x60;
+inline constexpr std::uint8_t kControllerLastParameterNumber = 0x65;
+inline constexpr std::uint8_t kControllerFirstChannelMode = 0x78;
+// A Note Off's release velocity when the sender has none; a Note On of velocity 0 means
+// a Note Off of this velocity.
+inline constexpr std::uint8_t kDefaultReleaseVelocity = 0x40;
 
 // Tempo in force before the first Set Tempo event: 120 beats per minute.
 inline constexpr std::uint32_t kDefaultMicrosPerQuarter = 500000;

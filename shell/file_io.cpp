@@ -46,8 +46,8 @@ Error failure(const char* what, const fs::path& path, int error)
 Error asWriteOf(const fs::path& target, const std::string& message)
 {
     const std::size_t quoted = message.rfind("\": ");
-    return Error{"Cannot write \"" + target.string() + "\": " +
-                 (quoted == std::string::npos ? message : message.substr(quoted + 3))};
+    return Error{"Cannot write \"" + target.string() +
+                 "\": " + (quoted == std::string::npos ? message : message.substr(quoted + 3))};
 }
 
 // "Cannot read "X": it is a named pipe (FIFO), not a file."

@@ -1,7 +1,6 @@
 #include "shell/hotsync_environment.h"
 
-#include "shell/database_location.h"
-#include "shell/program_folder.h"
+#include "shell/palm_desktop.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +46,7 @@ HotSyncEnvironment systemHotSyncEnvironment()
     if (const char* path = std::getenv("PATH"))
         environment.searchPath = path;
     environment.runningProcesses = listRunningProcesses;
+    environment.winePrefix = systemWinePrefix();
     return environment;
 }
 
@@ -72,16 +72,21 @@ fs::path jpilotFolder(const HotSyncEnvironment& environment)
     return base / kJPilotFolderName;
 }
 
+fs::path jpilotBackupDatabase(const HotSyncEnvironment& environment)
+{
+    if (environment.home.empty() && environment.jpilotHome.empty())
+        return {};
+    fs::path database = jpilotFolder(environment) / kJPilotBackupFolderName / kJPilotDatabaseFileName;
+    std::error_code error;
+    return fs::is_regular_file(database, error) ? database : fs::path();
+}
+
 BrowseStart browseStart(const HotSyncEnvironment& environment)
 {
     fs::path backup = jpilotFolder(environment) / kJPilotBackupFolderName;
-    if ((!environment.home.empty() || !environment.jpilotHome.empty()) && isFolder(backup)) {
-        fs::path database = backup / kJPilotDatabaseFileName;
-        std::error_code error;
-        return {backup, fs::is_regular_file(database, error) ? database : fs::path()};
-    }
-    fs::path folder = programFolder();
-    return {folder, folder / kDatabaseFileName};
+    if ((!environment.home.empty() || !environment.jpilotHome.empty()) && isFolder(backup))
+        return {backup, jpilotBackupDatabase(environment)};
+    return {};
 }
 
 } // namespace chwr

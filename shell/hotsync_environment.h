@@ -46,6 +46,7 @@ struct HotSyncEnvironment {
     std::filesystem::path dataHome;   // $XDG_DATA_HOME, else ~/.local/share
     std::string searchPath;           // $PATH, for gpilot-install-file
     std::function<std::vector<RunningProcess>()> runningProcesses;
+    std::filesystem::path winePrefix = {}; // $WINEPREFIX, else ~/.wine: Palm Desktop under Wine
 };
 
 HotSyncEnvironment systemHotSyncEnvironment();
@@ -56,9 +57,13 @@ std::vector<RunningProcess> listRunningProcesses();
 // $JPILOT_HOME/.jpilot, else ~/.jpilot.
 std::filesystem::path jpilotFolder(const HotSyncEnvironment& environment);
 
+// J-Pilot's backup of the ring tone database ($JPILOT_HOME/.jpilot/backup/MIDI Ring
+// Tones.pdb, else under the home), or an empty path when there is none.
+std::filesystem::path jpilotBackupDatabase(const HotSyncEnvironment& environment);
+
 // Where "Browse" starts for the database file: J-Pilot's newest backup when that folder
-// exists (with the database preset when it is there), else the program's folder with
-// "MIDI_Ring_Tones.PDB" preset.
+// exists (with the database preset when it is there), else nowhere in particular (an
+// empty folder: the dialog starts where the user last chose a database).
 struct BrowseStart {
     std::filesystem::path folder;
     std::filesystem::path fileName; // full path to preset; empty for none

@@ -38,13 +38,38 @@ std::string findPalmDesktopDirectory(const SettingsStore& store);
 std::filesystem::path hotSyncUserFolder(const std::filesystem::path& palmDesktopDirectory,
                                         std::string_view directoryName);
 
+// A Wine prefix keeps the registry of its Windows programs in these two files: the
+// user's keys (HKEY_CURRENT_USER) and the machine's (HKEY_LOCAL_MACHINE).
+inline constexpr std::string_view kWineUserRegistryName = "user.reg";
+inline constexpr std::string_view kWineMachineRegistryName = "system.reg";
+// The prefix's C: drive; the other letters are links in dosdevices ("d:").
+inline constexpr std::string_view kWineDriveCName = "drive_c";
+inline constexpr std::string_view kWineDosDevicesName = "dosdevices";
+// The prefix when $WINEPREFIX names none.
+inline constexpr std::string_view kWineDefaultPrefixName = ".wine";
+
+// This user's Wine prefix: $WINEPREFIX, else ~/.wine (whether it exists or not).
+std::filesystem::path systemWinePrefix();
+
+// A Windows path of a Wine prefix as a path of this system: "C:\Palm" is drive_c/Palm,
+// another letter's folder is where dosdevices/"x:" leads. Empty for a path without a
+// drive letter.
+std::filesystem::path wineUnixPath(const std::filesystem::path& prefix, std::string_view windowsPath);
+
+// Palm Desktop's folder as the prefix's registry names it (found as on Windows), as a
+// path of this system; empty when the prefix names none.
+std::string findPalmDesktopInWine(const std::filesystem::path& prefix);
+
 struct PalmDesktopDiscovery {
     std::string PalmDesktopDirectory; // empty when none was found
     std::vector<HotSyncUser> users;   // from its users.dat, in file order
 };
 
-// What the window finds while it loads: the folder, then the users it lists.
-PalmDesktopDiscovery discoverPalmDesktop(const SettingsStore& store);
+// What the window finds while it loads: the folder, then the users it lists. When the
+// settings name no folder, Palm Desktop installed under Wine in `winePrefix` (none when
+// empty) is looked for.
+PalmDesktopDiscovery discoverPalmDesktop(const SettingsStore& store,
+                                         const std::filesystem::path& winePrefix = {});
 
 // The message to show at start-up: kNoPalmDesktopMessage when no Palm Desktop folder
 // was found, unless the stored database location is an explicit file ("CHWR-DBOption"

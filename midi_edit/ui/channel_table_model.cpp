@@ -2,6 +2,8 @@
 
 #include "midi_edit/ui/midi_adjust_control.h"
 
+#include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -149,6 +151,28 @@ DataRepeater::DataRepeater(QWidget* parent) : QScrollArea(parent)
     m_rowsLayout->setSpacing(0);
     m_rowsLayout->addStretch();
     setWidget(m_rowsWidget);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+QSize DataRepeater::sizeHint() const
+{
+    const int frame = 2 * frameWidth();
+    const QSize rows = m_rowsWidget->sizeHint();
+    return {rows.width() + verticalScrollBar()->sizeHint().width() + frame, rows.height() + frame};
+}
+
+QSize DataRepeater::minimumSizeHint() const
+{
+    // Every field of a row, and as many rows as the screen has room for beside the rest of
+    // the window: all of them on a screen 1024 pixels high, at least a few on any.
+    constexpr int kRowsAtLeast = 4;
+    constexpr int kRestOfWindow = 600;
+    const QSize hint = sizeHint();
+    const int row = m_editors.empty() ? 0 : m_editors.front()->sizeHint().height();
+    int height = kRowsAtLeast * row + 2 * frameWidth();
+    if (const QScreen* shownOn = screen())
+        height = std::max(height, shownOn->availableGeometry().height() - kRestOfWindow);
+    return {hint.width(), std::min(hint.height(), height)};
 }
 
 void DataRepeater::setModel(ChannelTableModel* model)
@@ -174,6 +198,17 @@ void DataRepeater::rebuild()
     if (!m_model)
         return;
     const int rows = m_model->rowCount();
+    if (rows == 0) {
+        for (int channel = 1; channel <= smf::kChannelCount; ++channel) {
+            auto* editor = new MIDIAdjustControl(m_rowsWidget);
+            editor->showBlank(channel);
+            m_rowsLayout->insertWidget(channel - 1, editor);
+            m_editors.push_back(editor);
+        }
+        updateGeometry();
+        emit rebuilt();
+        return;
+    }
     for (int row = 0; row < rows; ++row) {
         auto* editor = new MIDIAdjustControl(m_rowsWidget);
         m_rowsLayout->insertWidget(row, editor);
@@ -187,6 +222,8 @@ void DataRepeater::rebuild()
         });
     }
     refreshRows(0, rows - 1);
+    updateGeometry();
+    emit rebuilt();
 }
 
 void DataRepeater::refreshRows(int first, int last)

@@ -60,15 +60,26 @@ private:
     std::vector<bool> m_edited;
 };
 
-// DataRepeater1: one MIDIAdjustControl per row of the model, bound both ways.
+// DataRepeater1: one MIDIAdjustControl per row of the model, bound both ways. A model
+// without rows (no file open) shows each channel's row empty and disabled.
+//
+// The rows never scroll sideways: the repeater asks for their whole width, and for their
+// whole height as its preferred size.
 class DataRepeater : public QScrollArea {
     Q_OBJECT
 public:
     explicit DataRepeater(QWidget* parent = nullptr);
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
     void setModel(ChannelTableModel* model);
     // The editors, one per row, in row order.
     const std::vector<MIDIAdjustControl*>& editors() const { return m_editors; }
+
+signals:
+    // The editors were made anew (an open, a reload).
+    void rebuilt();
 
 private:
     void rebuild();

@@ -41,8 +41,12 @@ public:
     void setMIDIVolumeP(int volume);
     // A Patch outside -1 to 127 is shown as "none".
     void setMIDIPatchP(int patch);
+    // The row of a channel while no file is open: its fields empty, nothing to edit.
+    void showBlank(int channel);
 
     QLabel* lblChannel = nullptr;
+    // The channel's colour in the song view, so that the rows are its legend.
+    QLabel* lblColour = nullptr;
     QSpinBox* spnOctave = nullptr;
     QSpinBox* spnVelocity = nullptr;
     QSpinBox* spnVolume = nullptr;

@@ -1,30 +1,44 @@
 #include "midi_edit/ui/modify_midi_tab.h"
 
 #include "midi_edit/crop_rules.h"
+#include "midi_edit/fit_end_mark.h"
+#include "midi_edit/midi_compact.h"
 #include "midi_edit/midi_open.h"
 #include "midi_edit/ui/channel_table_model.h"
 #include "midi_edit/ui/mm_control.h"
 #include "midi_edit/ui/progress_dialog.h"
+#include "midi_edit/ui/song_view.h"
+#include "midi_edit/ui/song_view_link.h"
+#include "ringtone_db/standard_midi_file.h"
 #include "ringtone_db/ui/load_midi_tab.h"
 #include "shell/file_helpers.h"
 #include "shell/file_io.h"
 #include "shell/program_folder.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace chwr {
@@ -35,6 +49,14 @@ namespace {
 constexpr const char* kSequencerDevice = "Sequencer";
 constexpr const char* kMidiFileFilter = "MIDI File (*.mid)|*.mid";
 constexpr const char* kMidiExtension = ".mid";
+// The extensions a dropped file may have to be opened.
+constexpr std::array<const char*, 3> kDroppedMidiSuffixes = {"mid", "midi", "rmi"};
+// The song of a RIFF MIDI file, taken out of it into the program's folder: the tab edits,
+// plays and rewrites bare Standard MIDI Files. Two names, used in turn, so that a refused
+// open never replaces the song that stays open.
+constexpr std::array<const char*, 2> kRiffSongFileNames = {"ModifyRiff.mid", "ModifyRiff2.mid"};
+// How the file layer's temporary files begin (".chwr-" and six characters).
+constexpr const char* kTemporaryFilePrefix = ".chwr-";
 constexpr int kMillisecondsTimeFormat = 0;
 // The slider shows the position as a percentage of the song.
 constexpr int kSliderMaximum = 100;
@@ -98,7 +120,73 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setEnabled(enabled);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
+}
+
+// A label whose text changes: its width never pushes the controls beside it.
+QLabel* makeChangingLabel(QWidget* parent, const char* name, const QString& text)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("Tracks: 00000"));
+    return label;
+}
+
+// The one local MIDI file of a drag, or nothing.
+std::optional<fs::path> droppedMidiFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile())
+        return std::nullopt;
+    const QString file = data->urls().front().toLocalFile();
+    const QString suffix = QFileInfo(file).suffix();
+    for (const char* allowed : kDroppedMidiSuffixes)
+        if (suffix.compare(QLatin1String(allowed), Qt::CaseInsensitive) == 0)
+            return fsPath(file);
+    return std::nullopt;
+}
+
+// Every focusable widget under a layout in the order it is laid out: rows before
+// columns in a grid, and into group boxes, scroll areas and composite controls.
+void collectInLayoutOrder(QLayout* layout, std::vector<QWidget*>& out);
+
+void collectWidget(QWidget* widget, std::vector<QWidget*>& out)
+{
+    if (!widget)
+        return;
+    if (widget->focusPolicy() & Qt::TabFocus)
+        out.push_back(widget);
+    if (auto* area = qobject_cast<QScrollArea*>(widget); area && area->widget()) {
+        collectWidget(area->widget(), out);
+    } else if (widget->layout()) {
+        collectInLayoutOrder(widget->layout(), out);
+    } else if (qobject_cast<QAbstractScrollArea*>(widget)) {
+        // A view with controls beside its scroll bars: they follow the view.
+        for (QWidget* child : widget->findChildren<QWidget*>())
+            if (child->focusPolicy() & Qt::TabFocus)
+                out.push_back(child);
+    }
+}
+
+void collectInLayoutOrder(QLayout* layout, std::vector<QWidget*>& out)
+{
+    std::vector<std::pair<std::pair<int, int>, QLayoutItem*>> items;
+    auto* grid = qobject_cast<QGridLayout*>(layout);
+    for (int i = 0; i < layout->count(); ++i) {
+        int row = i, column = 0, rowSpan = 0, columnSpan = 0;
+        if (grid)
+            grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+        items.push_back({{row, column}, layout->itemAt(i)});
+    }
+    std::stable_sort(items.begin(), items.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [position, item] : items) {
+        if (item->layout())
+            collectInLayoutOrder(item->layout(), out);
+        else
+            collectWidget(item->widget(), out);
+    }
 }
 
 } // namespace
@@ -109,13 +197,12 @@ ModifyMidiTab::ModifyMidiTab(WindowServices& services, MidiEditState& state, QWi
     setObjectName("ModifyMidiTab");
     m_model = new ChannelTableModel(m_state, this);
     buildControls();
-
-    // Before the first open the rows show what the table holds.
-    if (Result<ChannelTable> opened = ChannelTable::open(); opened) {
-        m_table.emplace(std::move(*opened));
-        m_model->setTable(&*m_table);
-        (void)m_model->reload();
-    }
+    m_songLink = new SongViewLink(
+        {songView, txtMarkStartMSec, txtMarkEndMSec, MMControl1, MMControl3, m_model, Command15, Command16, HScroll1},
+        m_state, this);
+    // Until a file is open the rows stand empty and disabled: the table's rows belong to
+    // the file they were made for.
+    setAcceptDrops(true);
 
     connect(Command5, &QPushButton::clicked, this, &ModifyMidiTab::Command5_Click);
     connect(Command8, &QPushButton::clicked, this, &ModifyMidiTab::Command8_Click);
@@ -125,6 +212,9 @@ ModifyMidiTab::ModifyMidiTab(WindowServices& services, MidiEditState& state, QWi
     connect(Command15, &QPushButton::clicked, this, &ModifyMidiTab::Command15_Click);
     connect(Command16, &QPushButton::clicked, this, &ModifyMidiTab::Command16_Click);
     connect(Command17, &QPushButton::clicked, this, &ModifyMidiTab::Command17_Click);
+    connect(cmdFitEnd, &QPushButton::clicked, this, &ModifyMidiTab::cmdFitEnd_Click);
+    connect(DataRepeater1, &DataRepeater::rebuilt, this, &ModifyMidiTab::updateTabOrder);
+    updateTabOrder();
     // Only the user's drag moves the player; arrow and track clicks change the value alone.
     connect(HScroll1, &QScrollBar::sliderMoved, this, &ModifyMidiTab::HScroll1_Scroll);
     connect(MMControl1, &MMControl::StatusUpdate, this, &ModifyMidiTab::MMControl1_StatusUpdate);
@@ -140,17 +230,24 @@ void ModifyMidiTab::buildControls()
 {
     fraProperties = new QGroupBox(" Properties ", this);
     fraProperties->setObjectName("fraProperties");
-    lblMIDIName = new QLabel("File:", fraProperties);
-    lblMIDIName->setObjectName("lblMIDIName");
-    lblMIDISize = new QLabel("Size:", fraProperties);
-    lblMIDISize->setObjectName("lblMIDISize");
-    lblMIDITracks = new QLabel("Tracks:", fraProperties);
-    lblMIDITracks->setObjectName("lblMIDITracks");
-    auto* properties = new QVBoxLayout(fraProperties);
-    properties->addWidget(lblMIDIName);
-    properties->addWidget(lblMIDISize);
-    properties->addWidget(lblMIDITracks);
-    Command5 = makeButton(this, "Command5", "Open File", true);
+    lblMIDIName = makeChangingLabel(fraProperties, "lblMIDIName", "File:");
+    lblMIDISize = makeChangingLabel(fraProperties, "lblMIDISize", "Size:");
+    lblMIDITracks = makeChangingLabel(fraProperties, "lblMIDITracks", "Tracks:");
+    auto* limit = new QLabel(
+        QString("A ring tone holds at most %1 bytes")
+            .arg(QLocale(QLocale::English).toString(static_cast<qulonglong>(kRingToneBudgetBytes))),
+        fraProperties);
+    limit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblSourceFit = makeChangingLabel(fraProperties, "lblSourceFit", "Song:");
+    lblResultFit = makeChangingLabel(fraProperties, "lblResultFit", "Result:");
+    auto* properties = new QGridLayout(fraProperties);
+    properties->addWidget(lblMIDIName, 0, 0);
+    properties->addWidget(lblMIDISize, 1, 0);
+    properties->addWidget(lblMIDITracks, 2, 0);
+    properties->addWidget(limit, 0, 1);
+    properties->addWidget(lblSourceFit, 1, 1);
+    properties->addWidget(lblResultFit, 2, 1);
+    Command5 = makeButton(this, "Command5", "&Open File", true);
 
     DataRepeater1 = new DataRepeater(this);
     DataRepeater1->setModel(m_model);
@@ -170,42 +267,56 @@ void ModifyMidiTab::buildControls()
     txtMaxTicks->setText("0");
     Label3 = new QLabel("Milliseconds", fraCrop);
     Label3->setObjectName("Label3");
-    Command9 = makeButton(fraCrop, "Command9", "Mark Start", false);
-    Command10 = makeButton(fraCrop, "Command10", "Mark End", false);
-    Command15 = makeButton(fraCrop, "Command15", "Goto Start", false);
-    Command16 = makeButton(fraCrop, "Command16", "Goto End", false);
+    // Access keys: the letters O, A, S, K, F, G, C, I and V are this tab's alone; the two
+    // Goto buttons share G, which moves between them.
+    Command9 = makeButton(fraCrop, "Command9", "Mark &Start", false);
+    Command10 = makeButton(fraCrop, "Command10", "Mar&k End", false);
+    cmdFitEnd = makeButton(fraCrop, "cmdFitEnd", "Fit E&nd", false);
+    cmdFitEnd->setToolTip(QString("Sets the end mark to the latest one whose result fits in %1 bytes")
+                              .arg(kRingToneBudgetBytes));
+    Command15 = makeButton(fraCrop, "Command15", "&Goto Start", false);
+    Command16 = makeButton(fraCrop, "Command16", "Goto &End", false);
     HScroll1 = new QScrollBar(Qt::Horizontal, fraCrop);
     HScroll1->setObjectName("HScroll1");
     HScroll1->setRange(0, kSliderMaximum);
     MMControl1 = new MMControl(m_services.makePlayer(), fraCrop);
     MMControl1->setObjectName("MMControl1");
 
+    // Two lines of numbers and buttons, the player's position and the song's length at
+    // the left of the marks, so that the channel rows keep the height.
     auto* crop = new QGridLayout(fraCrop);
     crop->addWidget(Label3, 0, 1);
     crop->addWidget(new QLabel("Ticks", fraCrop), 0, 2);
-    crop->addWidget(new QLabel("Start mark", fraCrop), 1, 0);
-    crop->addWidget(txtMarkStartMSec, 1, 1);
-    crop->addWidget(Command9, 1, 3);
-    crop->addWidget(Command15, 1, 4);
-    crop->addWidget(new QLabel("End mark", fraCrop), 2, 0);
-    crop->addWidget(txtMarkEndMSec, 2, 1);
-    crop->addWidget(Command10, 2, 3);
-    crop->addWidget(Command16, 2, 4);
-    crop->addWidget(new QLabel("Position", fraCrop), 3, 0);
-    crop->addWidget(txtCurrentMSec, 3, 1);
-    crop->addWidget(txtCurrentTicks, 3, 2);
-    crop->addWidget(new QLabel("Length", fraCrop), 4, 0);
-    crop->addWidget(txtMaxMSec, 4, 1);
-    crop->addWidget(txtMaxTicks, 4, 2);
-    crop->addWidget(HScroll1, 5, 0, 1, 5);
-    crop->addWidget(new QLabel("Preview", fraCrop), 6, 0);
-    crop->addWidget(MMControl1, 6, 1, 1, 4);
+    crop->addWidget(new QLabel("Milliseconds", fraCrop), 0, 4);
+    crop->addWidget(new QLabel("Position", fraCrop), 1, 0);
+    crop->addWidget(txtCurrentMSec, 1, 1);
+    crop->addWidget(txtCurrentTicks, 1, 2);
+    crop->addWidget(new QLabel("Start mark", fraCrop), 1, 3);
+    crop->addWidget(txtMarkStartMSec, 1, 4);
+    crop->addWidget(Command9, 1, 5);
+    crop->addWidget(Command15, 1, 6);
+    crop->addWidget(new QLabel("Length", fraCrop), 2, 0);
+    crop->addWidget(txtMaxMSec, 2, 1);
+    crop->addWidget(txtMaxTicks, 2, 2);
+    crop->addWidget(new QLabel("End mark", fraCrop), 2, 3);
+    crop->addWidget(txtMarkEndMSec, 2, 4);
+    crop->addWidget(Command10, 2, 5);
+    crop->addWidget(Command16, 2, 6);
+    crop->addWidget(cmdFitEnd, 2, 7);
+    crop->addWidget(HScroll1, 3, 0, 1, 9);
+    crop->addWidget(new QLabel("Preview", fraCrop), 4, 0);
+    crop->addWidget(MMControl1, 4, 1, 1, 8, Qt::AlignLeft);
+    // A wider frame widens the slider, not the buttons and fields.
+    crop->setColumnStretch(8, 1);
 
-    Command11 = makeButton(this, "Command11", "Apply", false);
+    Command11 = makeButton(this, "Command11", "A&pply", false);
+    chkCompact = new QCheckBox("&Compact (same sound)", this);
+    chkCompact->setObjectName("chkCompact");
+    chkCompact->setToolTip("Apply leaves out what makes no sound, so that the result takes fewer bytes");
     MMControl3 = new MMControl(m_services.makePlayer(), this);
     MMControl3->setObjectName("MMControl3");
-    Command8 = makeButton(this, "Command8", "Save MIDI File", false);
-    Command17 = makeButton(this, "Command17", "Load MIDI File", false);
+    Command8 = makeButton(this, "Command8", "Sa&ve MIDI File", false);
+    Command17 = makeButton(this, "Command17", "Load MIDI F&ile", false);
 
     progressDialog = new Dialog(this);
 
@@ -214,13 +325,16 @@ void ModifyMidiTab::buildControls()
     top->addWidget(Command5, 0, Qt::AlignTop);
     auto* result = new QHBoxLayout;
     result->addWidget(Command11);
+    result->addWidget(chkCompact);
     result->addWidget(new QLabel("Result", this));
     result->addWidget(MMControl3);
     result->addStretch();
     result->addWidget(Command8);
     result->addWidget(Command17);
+    songView = new SongView(this);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(songView);
     layout->addWidget(DataRepeater1, 1);
     layout->addWidget(fraCrop);
     layout->addLayout(result);
@@ -242,8 +356,10 @@ ChannelTable* ModifyMidiTab::table()
 
 void ModifyMidiTab::showRows()
 {
-    if (Result<void> reloaded = m_model->reload(); !reloaded)
-        showError(reloaded.error());
+    if (m_opened) {
+        if (Result<void> reloaded = m_model->reload(); !reloaded)
+            showError(reloaded.error());
+    }
     DataRepeater1->show();
 }
 
@@ -254,46 +370,124 @@ void ModifyMidiTab::setBusy(bool busy)
     Command11->setEnabled(!busy && m_opened);
     Command8->setEnabled(!busy && m_hasResult);
     Command17->setEnabled(!busy && m_hasResult);
+    cmdFitEnd->setEnabled(!busy && m_opened);
 }
 
 void ModifyMidiTab::showError(const std::string& message, MessageIcon icon)
 {
-    m_services.messages->show(this, qtText(message), icon);
+    m_services.messages->show(this, shownMessage(message, m_sourceShownName), icon);
+}
+
+QString ModifyMidiTab::shownMessage(const std::string& message, const std::string& sourceName) const
+{
+    // Each quoted path is looked at: the program's working files go by what they hold.
+    const fs::path folder = programFolder();
+    const auto isWorking = [&](const fs::path& file, const char* name) { return file == folder / name; };
+    std::string shown;
+    std::size_t at = 0;
+    while (at < message.size()) {
+        const std::size_t open = message.find('"', at);
+        const std::size_t close = open == std::string::npos ? open : message.find('"', open + 1);
+        if (close == std::string::npos) {
+            shown += message.substr(at);
+            break;
+        }
+        const fs::path quoted = message.substr(open + 1, close - open - 1);
+        std::string before = message.substr(at, open - at);
+        std::string replacement = message.substr(open, close - open + 1);
+        if (quoted.filename().string().starts_with(kTemporaryFilePrefix)) {
+            replacement = "a new file in \"" + quoted.parent_path().string() + "\"";
+        } else if (isWorking(quoted, MidiRewriter::kResultFileName)) {
+            replacement = "the result";
+        } else if (isWorking(quoted, kModifyExportFileName) || isWorking(quoted, kRiffSongFileNames[0]) ||
+                   isWorking(quoted, kRiffSongFileNames[1])) {
+            replacement = sourceName;
+        } else if (quoted.parent_path() == folder && !quoted.filename().empty()) {
+            // Another of the program's own files (the channel table): not named at all.
+            replacement.clear();
+            if (!before.empty() && before.back() == ' ')
+                before.pop_back();
+        }
+        shown += before + replacement;
+        at = close + 1;
+    }
+    return qtText(shown);
 }
 
 void ModifyMidiTab::Command5_Click()
 {
     if (m_busy)
         return;
-    fs::path path;
-    std::string displayName;
     if (Command5Tag == kModifyExportTag) {
         Command5Tag.clear();
-        path = programFolder() / kModifyExportFileName;
-        displayName = NameStem(m_state.PendingImportName);
-    } else {
-        const FileDialogRequest request{"Open MIDI File", kMidiFileFilter,
-                                        qtPath(programFolder() / kMidiFolderName) + "/", QString()};
-        const std::optional<QString> chosen = m_services.dialogs->open(this, request);
-        if (!chosen || chosen->isEmpty())
-            return;
-        path = fsPath(*chosen);
-        displayName = NameStem(path.filename().string());
+        const std::string name = NameStem(m_state.PendingImportName);
+        (void)openPath(programFolder() / kModifyExportFileName, name, "the ring tone \"" + name + "\"");
+        return;
     }
+    FileDialogRequest request;
+    request.title = "Open MIDI File";
+    request.filter = kMidiFileFilter;
+    request.kind = FileKind::Midi;
+    if (!m_services.folders)
+        request.initialFolder = qtPath(programFolder() / kMidiFolderName) + "/";
+    const std::optional<QString> chosen = chooseFileToOpen(m_services, this, request);
+    if (!chosen || chosen->isEmpty())
+        return;
+    (void)openMidiFile(fsPath(*chosen));
+}
+
+bool ModifyMidiTab::openMidiFile(const fs::path& path)
+{
+    if (m_busy)
+        return false;
+    return openPath(path, NameStem(path.filename().string()), "\"" + path.filename().string() + "\"");
+}
+
+void ModifyMidiTab::openMidiFileFitted(const fs::path& path)
+{
+    if (openMidiFile(path))
+        cmdFitEnd_Click();
+}
+
+bool ModifyMidiTab::openPath(fs::path path, const std::string& displayName, const std::string& shownName)
+{
     ChannelTable* channels = table();
     if (!channels)
-        return;
-
-    // A file the reader refuses changes nothing: not the player, not the rows.
+        return false;
+    // A file that is refused changes nothing: not the player, not the rows.
+    const auto refuse = [&](const std::string& message) {
+        setBusy(false);
+        restorePreview();
+        m_services.messages->show(this, shownMessage(message, shownName), MessageIcon::None);
+        return false;
+    };
+    // A file chosen is "the file \"x.mid\"", a ring tone handed over "the ring tone \"x\"".
+    const bool isFile = shownName.starts_with('"');
+    const std::string notMidi =
+        (isFile ? "The file " : "The data of ") + shownName + " is not a Standard MIDI File.";
     Breather breathe;
     const WalkBreath breath = [&breathe] { breathe(); };
     setBusy(true);
-    if (Result<MidiFileSummary> checked = readMidiFile(path, breath); !checked) {
-        setBusy(false);
-        restorePreview();
-        showError(checked.error());
-        return;
+    Result<Bytes> bytes = readFileBytes(path);
+    if (!bytes)
+        return refuse(bytes.error());
+    // The header's id tells a MIDI file from any other; the song of a RIFF MIDI file is
+    // taken out into a working file of its own.
+    if (isRiffMidiFile(*bytes)) {
+        Result<ByteView> song = standardMidiFileIn(*bytes);
+        if (!song)
+            return refuse(notMidi);
+        path = programFolder() / kRiffSongFileNames[0];
+        if (path.string() == m_state.MidiSourcePath)
+            path = programFolder() / kRiffSongFileNames[1];
+        if (Result<void> written = writeFileAtomic(path, *song); !written)
+            return refuse(written.error());
+    } else if (bytes->size() < kSmfHeaderId.size() ||
+               !std::equal(kSmfHeaderId.begin(), kSmfHeaderId.end(), bytes->begin())) {
+        return refuse(notMidi);
     }
+    if (Result<MidiFileSummary> checked = readMidiFile(path, breath); !checked)
+        return refuse(checked.error());
 
     DataRepeater1->hide();
     MMControl1->setDeviceType(kSequencerDevice);
@@ -308,7 +502,7 @@ void ModifyMidiTab::Command5_Click()
     if (!playing) {
         failure = playing.error();
     } else if (length <= 0) {
-        failure = "The MIDI file \"" + path.filename().string() + "\" has nothing to play.";
+        failure = (isFile ? "The MIDI file " : "The MIDI file of ") + shownName + " has nothing to play.";
     } else if (Result<MidiFileSummary> opened = openMidiForEditing(path, *channels, m_state, breath);
                !opened) {
         failure = opened.error();
@@ -317,16 +511,24 @@ void ModifyMidiTab::Command5_Click()
     }
     if (!summary) {
         (void)MMControl1->command("Close");
-        setBusy(false);
-        restorePreview();
+        refuse(failure);
         showRows();
-        showError(failure);
-        return;
+        return false;
     }
 
     m_state.MidiDisplayName = displayName;
     m_summary = *summary;
     m_opened = true;
+    m_songLink->sourceOpened(path);
+    m_sourceShownName = shownName;
+    // The result of the file opened before is no result of this one: nothing to save,
+    // load or play until "Apply" has run on it.
+    m_hasResult = false;
+    m_state.ResultFilePath.clear();
+    (void)MMControl3->command("Close");
+    MMControl3->setEnabled(false);
+    lblResultFit->setText("Result:");
+    lblSourceFit->setText("Song: " + fitText(summary->fileSize));
 
     HScroll1->setRange(0, kSliderMaximum);
     HScroll1->setValue(0);
@@ -344,6 +546,7 @@ void ModifyMidiTab::Command5_Click()
     setBusy(false);
     showRows();
     MMControl1->setEnabled(true);
+    return true;
 }
 
 void ModifyMidiTab::restorePreview()
@@ -357,9 +560,9 @@ void ModifyMidiTab::restorePreview()
     (void)MMControl1->command("Open");
 }
 
-std::optional<double> ModifyMidiTab::markValue(QLineEdit* field)
+std::optional<double> ModifyMidiTab::markValue(QLineEdit* field, const char* markName)
 {
-    Result<double> value = markFromText(field->text().toStdString());
+    Result<double> value = markFromText(field->text().toStdString(), markName);
     if (!value) {
         showError(value.error(), MessageIcon::Exclamation);
         return std::nullopt;
@@ -376,14 +579,14 @@ void ModifyMidiTab::Command11_Click()
         return;
     }
     // A refused mark changes nothing: the result and its player stay as they were.
-    const std::optional<double> start = markValue(txtMarkStartMSec);
+    const std::optional<double> start = markValue(txtMarkStartMSec, "start mark");
     if (!start)
         return;
     if (*start < 0) {
         showError(kStartMarkBelowZeroMessage, MessageIcon::Exclamation);
         return;
     }
-    const std::optional<double> end = markValue(txtMarkEndMSec);
+    const std::optional<double> end = markValue(txtMarkEndMSec, "end mark");
     if (!end)
         return;
     Marks marks{*start, *end};
@@ -420,6 +623,8 @@ void ModifyMidiTab::Command11_Click()
     // Until a run finishes there is no whole result to save or hand over: head was
     // emptied when the run started.
     m_hasResult = result && result->outcome == RewriteOutcome::Finished;
+    if (!m_hasResult)
+        m_songLink->resultWritten({});
     setBusy(false);
     emit rewriteRunning(false);
     // Edits made while the run went on were held back; they go in now.
@@ -439,6 +644,22 @@ void ModifyMidiTab::Command11_Click()
         showError(notice);
     if (result->maxTicks > txtMaxTicks->text().toLongLong())
         txtMaxTicks->setText(QString::number(result->maxTicks));
+    // "Compact" rewrites the result once more, to the fewest bytes that sound the same; a
+    // compaction that fails leaves the plain result, after the message.
+    Result<Bytes> written = readFileBytes(m_state.ResultFilePath);
+    if (written && chkCompact->isChecked()) {
+        Result<CompactResult> compacted = compactMidi(*written);
+        Result<void> replaced = compacted ? Result<void>{} : Result<void>{Error{compacted.error()}};
+        if (compacted && compacted->bytes.size() < written->size())
+            replaced = writeFileAtomic(m_state.ResultFilePath, compacted->bytes);
+        if (replaced && compacted)
+            written = std::move(compacted->bytes);
+        else
+            showError(replaced.error());
+    }
+    lblResultFit->setText(written ? "Result: " + fitText(written->size()) : QString("Result:"));
+    // The view shows the result as it stands, compacted or not.
+    m_songLink->resultWritten(fs::path(m_state.ResultFilePath));
 
     MMControl3->setEnabled(true);
     MMControl3->setDeviceType(kSequencerDevice);
@@ -454,11 +675,17 @@ void ModifyMidiTab::Command8_Click()
 {
     if (m_state.ResultFilePath.empty())
         return;
-    const fs::path folder = programFolder() / kMidiFolderName;
+    // The name is proposed in the folder last used for MIDI files.
+    const fs::path folder = m_services.folders ? fsPath(m_services.folders->startFolder(FileKind::Midi))
+                                               : programFolder() / kMidiFolderName;
     const std::string proposed =
         UniqueFileName(folder, SafeFileName(m_state.MidiDisplayName) + kMidiExtension);
-    const FileDialogRequest request{"Save MIDI File", kMidiFileFilter, QString(), qtPath(folder / proposed)};
-    const std::optional<QString> chosen = m_services.dialogs->save(this, request);
+    FileDialogRequest request;
+    request.title = "Save MIDI File";
+    request.filter = kMidiFileFilter;
+    request.fileName = qtPath(folder / proposed);
+    request.kind = FileKind::Midi;
+    const std::optional<QString> chosen = chooseFileToSave(m_services, this, request);
     if (!chosen || chosen->isEmpty())
         return;
     const fs::path target = fsPath(*chosen);
@@ -468,8 +695,14 @@ void ModifyMidiTab::Command8_Click()
             return;
         }
     }
-    if (Result<void> copied = copyFileAtomic(m_state.ResultFilePath, target); !copied)
-        showError(copied.error());
+    // Read, then written whole: a failure names the file the user chose, not the result's.
+    Result<Bytes> result = readFileBytes(m_state.ResultFilePath);
+    if (!result) {
+        showError(result.error());
+        return;
+    }
+    if (Result<void> written = writeFileAtomic(target, *result); !written)
+        showError(written.error());
 }
 
 void ModifyMidiTab::Command17_Click()
@@ -478,6 +711,31 @@ void ModifyMidiTab::Command17_Click()
         return;
     emit loadMidiFileRequested();
     (void)MMControl3->command("stop");
+}
+
+void ModifyMidiTab::cmdFitEnd_Click()
+{
+    if (m_busy || !m_summary)
+        return;
+    const std::optional<double> start = markValue(txtMarkStartMSec, "start mark");
+    if (!start)
+        return;
+    Result<Bytes> source = readFileBytes(m_state.MidiSourcePath);
+    if (!source) {
+        showError(source.error());
+        return;
+    }
+    // The rows as shown, edits not yet committed among them: what "Apply" would use.
+    const ChannelAdjustments adjustments = adjustmentsFromRows(m_model->rows(), m_state.OpenPrograms);
+    setBusy(true);
+    Result<FitResult> fitted = fitEndMark(*source, *m_summary, adjustments, *start, chkCompact->isChecked());
+    setBusy(false);
+    if (!fitted) {
+        showError(fitted.error(), MessageIcon::Exclamation);
+        return;
+    }
+    // Never past the player's length, which "Apply" checks the end mark against.
+    txtMarkEndMSec->setText(QString::number(std::min(fitted->endMs, MMControl1->length())));
 }
 
 void ModifyMidiTab::Command9_Click()
@@ -503,7 +761,8 @@ void ModifyMidiTab::Command16_Click()
 void ModifyMidiTab::gotoMark(QLineEdit* field)
 {
     (void)MMControl1->command("Stop");
-    const std::optional<double> mark = markValue(field);
+    const std::optional<double> mark =
+        markValue(field, field == txtMarkStartMSec ? "start mark" : "end mark");
     if (!mark)
         return;
     // A mark outside the song stops the player at the nearer end of it.
@@ -541,6 +800,40 @@ void ModifyMidiTab::MMControl3_StatusUpdate()
     // A finished result rewinds to its start.
     if (MMControl3->player().isOpen() && MMControl3->position() >= MMControl3->length())
         (void)MMControl3->command("Prev");
+}
+
+QString ModifyMidiTab::fitText(std::uint64_t bytes)
+{
+    const QLocale english(QLocale::English);
+    const QString size = english.toString(static_cast<qulonglong>(bytes)) + " bytes: ";
+    if (bytes <= kRingToneBudgetBytes)
+        return size + "fits";
+    return size + english.toString(static_cast<qulonglong>(bytes - kRingToneBudgetBytes)) + " over";
+}
+
+void ModifyMidiTab::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!m_busy && droppedMidiFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ModifyMidiTab::dropEvent(QDropEvent* event)
+{
+    const std::optional<fs::path> file = droppedMidiFile(event->mimeData());
+    if (!file || m_busy)
+        return;
+    event->acceptProposedAction();
+    if (m_services.folders)
+        m_services.folders->remember(FileKind::Midi, qtPath(*file));
+    (void)openMidiFile(*file);
+}
+
+void ModifyMidiTab::updateTabOrder()
+{
+    std::vector<QWidget*> order;
+    collectInLayoutOrder(layout(), order);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 QString ModifyMidiTab::ticksText(std::int64_t position, double maxTicks, double maxMilliseconds)

@@ -8,13 +8,18 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
 
+class QAction;
+class QPoint;
+class QMenu;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace chwr {
 
@@ -33,6 +38,11 @@ inline constexpr const char* kPreviewFileName = "Chimewright.dat";
 // The file "Modify MIDI" hands to the "Modify MIDI" tab, in the program's folder.
 inline constexpr const char* kModifyExportFileName = "ModifyExport.mid";
 inline constexpr const char* kNoRingToneSelectedMessage = "No Ring Tone selected.";
+// Command1's captions, before and after the first load; the button is as wide as the wider.
+inline constexpr const char* kLoadCaption = "Load Current &Ring Tones";
+inline constexpr const char* kReloadCaption = "Reload Current &Ring Tones";
+// The files a drop on the list adds, by their extension (compared without case).
+inline constexpr std::array<const char*, 3> kDroppedMidiExtensions = {".mid", ".midi", ".rmi"};
 // Sample texts whose width sets the width of the list's three columns.
 inline constexpr const char* kNameColumnSample = "12345678901234567890";
 inline constexpr const char* kSizeColumnSample = "1,000,000";
@@ -40,7 +50,11 @@ inline constexpr const char* kAddedColumnSample = "x";
 
 // The "Load MIDI" tab: the ring tone list of the loaded database with its load, add,
 // update, preview, export and "Modify MIDI" actions. The rows always mirror the
-// database's ring tones, row i showing ring tone i.
+// database's ring tones, row i showing ring tone i. The selected row is the one every
+// action and the player work on: a click or a keyboard move onto a row plays it, any
+// other change of selection closes the player. Return or Space plays the selected row,
+// Delete removes it, F2 renames it in place, and its context menu does all four; MIDI
+// files dropped on the list are added.
 class LoadMidiTab : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +68,12 @@ public:
     QPushButton* Command13 = nullptr;
     QPushButton* Command14 = nullptr;
     MMControl* MMControl2 = nullptr;
+    // The context menu of a row: Remove, Rename, Export MIDI, Modify MIDI.
+    QMenu* ListView1Menu = nullptr;
+    QAction* mnuRemove = nullptr;
+    QAction* mnuRename = nullptr;
+    QAction* mnuExport = nullptr;
+    QAction* mnuModify = nullptr;
 
     // The selected row (from 0), or nothing.
     std::optional<std::size_t> selectedRow() const;
@@ -73,6 +93,8 @@ public:
     // Where the list was loaded from: "Update" writes there and nowhere else, whatever
     // the Setup tab says by then. Nothing while no database is loaded.
     const std::optional<DatabasePaths>& loadedPaths() const { return m_loadedPaths; }
+    // True while the list holds ring tones added, removed or renamed and not yet written.
+    bool hasUnwrittenChanges() const { return m_changed; }
 
 public slots:
     void Command1_Click();
@@ -84,10 +106,21 @@ public slots:
     void MMControl2_StatusUpdate();
     void PreviewRingTone();
     void ExportRingTone();
+    // Removes the selected ring tone from the list (written by "Update Ring Tones").
+    void RemoveRingTone();
+    // Starts the in-place edit of the selected ring tone's name.
+    void RenameRingTone();
+    // Adds each file as "Add MIDI File" would; each one refused says why.
+    void AddFiles(const QStringList& files);
 
 signals:
     // "Modify MIDI" passed its checks for this row; the window does the hand-off.
     void modifyMidiRequested(std::size_t row);
+    // The user took the offer for a MIDI file too large to add: the window opens it on
+    // "Modify MIDI" with its end mark fitted.
+    void fitOnModifyMidiRequested(const QString& file);
+    // The list came to hold unwritten changes, or no longer does.
+    void unwrittenChangesChanged(bool changed);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -99,6 +132,15 @@ private:
     void showRows();
     void appendRow(std::size_t index);
     void refuse(const QString& message);
+    // Adds one file under this name, selects its row and marks the list changed.
+    // offerFit: a file refused for its size brings the offer to fit it on "Modify MIDI".
+    bool addFileNamed(const std::filesystem::path& file, ByteView name, const QString& refusalPrefix = {},
+                      bool offerFit = false);
+    // Enables what the selection allows and closes a preview of a row no longer selected.
+    void followSelection();
+    void commitRename(QTreeWidgetItem* item, int column);
+    void showContextMenu(const QPoint& position);
+    void setChanged(bool changed);
     // Empties the list, the loaded database and the ring tone player, so that nothing
     // stale can be played, exported or written.
     void unload();
@@ -111,6 +153,9 @@ private:
     LoadedFileIdentity m_loadedFile;
     bool m_handOffBlocked = false;
     bool m_filling = false;
+    bool m_changed = false;
+    // The row whose preview the player holds.
+    std::optional<std::size_t> m_previewRow;
 };
 
 } // namespace chwr

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
     services.desktop = &desktop;
     services.install = install.get();
     services.makePlayer = [] { return std::make_unique<chwr::FluidSynthPlayer>(); };
+    chwr::SettingsDialogFolders folders(settings, chwr::toPath(QDir::homePath()));
+    services.folders = &folders;
 
     chwr::Form1 window(services, settings);
     StartupTimer timer(sinceStart);

@@ -17,6 +17,7 @@
 #include <QEvent>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -32,7 +33,8 @@ Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
     : QMainWindow(parent), m_services(services), m_settings(settings), m_location(settings)
 {
     setObjectName("Form1");
-    setWindowTitle(kMainWindowCaption);
+    // "[*]" shows the mark of unwritten changes, as desktop programs do.
+    setWindowTitle(QString(kMainWindowCaption) + "[*]");
     setWindowIcon(programIcon());
     endProgram = [] { QCoreApplication::exit(0); };
 
@@ -59,14 +61,19 @@ Form1::Form1(WindowServices& services, SettingsStore& settings, QWidget* parent)
         SSTab1);
     modifyTab = new ModifyMidiTab(m_services, m_midiState, SSTab1);
     setupTab = new SetupTab(m_services, m_location, SSTab1);
-    SSTab1->addTab(loadTab, "Load MIDI");
-    SSTab1->addTab(modifyTab, "Modify MIDI");
-    SSTab1->addTab(setupTab, "Setup");
+    SSTab1->addTab(loadTab, "&Load MIDI");
+    SSTab1->addTab(modifyTab, "&Modify MIDI");
+    SSTab1->addTab(setupTab, "Se&tup");
     setCentralWidget(SSTab1);
 
     connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(mnuAbout, &QAction::triggered, this, &Form1::mnuAbout_Click);
     connect(loadTab, &LoadMidiTab::modifyMidiRequested, this, &Form1::ModifyMidiHandOff);
+    connect(loadTab, &LoadMidiTab::fitOnModifyMidiRequested, this, [this](const QString& file) {
+        SSTab1->setCurrentIndex(ModifyMidiTabIndex);
+        modifyTab->openMidiFileFitted(toPath(file));
+    });
+    connect(loadTab, &LoadMidiTab::unwrittenChangesChanged, this, &QWidget::setWindowModified);
     modifyTab->setDatabaseToKeep([this] {
         const std::optional<DatabasePaths>& loaded = loadTab->loadedPaths();
         return loaded ? loaded->database : std::filesystem::path();
@@ -84,12 +91,29 @@ Form1::~Form1() = default;
 void Form1::Form_Load()
 {
     // The list's columns are made with the list; what is left is finding Palm Desktop.
-    const PalmDesktopDiscovery discovery = discoverPalmDesktop(m_settings);
+    const PalmDesktopDiscovery discovery = discoverPalmDesktop(m_settings, hotSyncEnvironment().winePrefix);
     m_location.setPalmDesktop(discovery.PalmDesktopDirectory, userDirectoryNames(discovery.users));
     setupTab->refresh();
-    if (std::optional<std::string> message = startupMessage(discovery, m_settings))
-        m_services.messages->show(this, toQString(*message), MessageIcon::Exclamation);
     SSTab1->setCurrentIndex(LoadMidiTabIndex);
+    if (std::optional<std::string> message = startupMessage(discovery, m_settings)) {
+        // Shown over the window once it is on the screen, not in a box of its own.
+        QTimer::singleShot(0, this, [this, text = *message] { findDatabaseOnFirstStart(text); });
+    }
+}
+
+void Form1::findDatabaseOnFirstStart(const std::string& message)
+{
+    const std::filesystem::path jpilot = jpilotBackupDatabase(hotSyncEnvironment());
+    if (!jpilot.empty()) {
+        m_location.setBrowsedPath(jpilot.string());
+        m_location.selectOption(static_cast<int>(LocationOption::Path));
+        setupTab->refresh();
+        statusBar()->showMessage("Using J-Pilot's backup of the ring tone database: " + toQString(jpilot));
+        return;
+    }
+    SSTab1->setCurrentIndex(SetupTabIndex);
+    m_services.messages->show(this, toQString(message) + "\n" + kChooseDatabaseHint,
+                              MessageIcon::Exclamation);
 }
 
 void Form1::Form_Activate()
@@ -102,7 +126,24 @@ void Form1::Form_Activate()
 
 void Form1::mnuExit_Click()
 {
-    endProgram();
+    if (mayClose())
+        endProgram();
+}
+
+bool Form1::mayClose()
+{
+    if (!loadTab->hasUnwrittenChanges())
+        return true;
+    QStringList buttons;
+    for (const char* button : kWriteBeforeClosingButtons)
+        buttons.push_back(button);
+    const int answer =
+        m_services.messages->ask(this, kWriteBeforeClosingQuestion, buttons, MessageIcon::Exclamation);
+    if (answer == 0) {
+        loadTab->Command7_Click();
+        return !loadTab->hasUnwrittenChanges();
+    }
+    return answer == 1;
 }
 
 void Form1::mnuAbout_Click()
@@ -172,6 +213,10 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     // The main window goes first, then the program's other windows; closing the
     // progress window cancels a rewrite that is going.
+    if (!mayClose()) {
+        event->ignore();
+        return;
+    }
     if (modifyTab->progressDialog->isVisible())
         modifyTab->progressDialog->reject();
     if (aboutBox)

@@ -3,12 +3,14 @@
 #include "midi_edit/midi_edit_state.h"
 #include "ringtone_db/ring_tone_database.h"
 #include "shell/database_location.h"
+#include "shell/hotsync_environment.h"
 #include "shell/settings_store.h"
 #include "shell/ui/window_services.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -26,6 +28,12 @@ class frmAbout;
 
 // The window's caption, with its one leading blank.
 inline constexpr const char* kMainWindowCaption = " Chimewright Vuruva";
+// Asked on closing while the list holds changes not written, with its three answers.
+inline constexpr const char* kWriteBeforeClosingQuestion =
+    "Write the ring tones to the database before closing?";
+inline constexpr std::array<const char*, 3> kWriteBeforeClosingButtons = {"&Write", "&Discard", "Cancel"};
+// The second line of the start-up message without a Palm Desktop folder.
+inline constexpr const char* kChooseDatabaseHint = "Choose the ring tone database on the Setup tab.";
 
 // The main window. It owns the program's state (the loaded ring tone database, the
 // "Modify MIDI" tab's state, the database location with the Palm Desktop folder and
@@ -56,6 +64,8 @@ public:
 
     // How "&Exit" ends the program; tests replace it.
     std::function<void()> endProgram;
+    // Where J-Pilot keeps its files, for the first start; tests replace it.
+    std::function<HotSyncEnvironment()> hotSyncEnvironment = systemHotSyncEnvironment;
 
 public slots:
     void Form_Load();
@@ -73,6 +83,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // With unwritten changes, asks whether to write them first: true when the window may
+    // close (written, or discarded), false when the user cancelled or the write failed.
+    bool mayClose();
+    // Without a Palm Desktop folder: a J-Pilot backup database when there is one, else
+    // the message that says where to choose the database.
+    void findDatabaseOnFirstStart(const std::string& message);
+
     WindowServices& m_services;
     SettingsStore& m_settings;
     RingToneDatabase m_database;

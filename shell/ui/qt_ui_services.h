@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/settings_store.h"
 #include "shell/ui/ui_services.h"
 
 #include <QString>
@@ -30,10 +31,30 @@ inline constexpr const char* kProgramTitle = "Chimewright Vuruva";
 class QtMessageBoxes : public MessageBoxes {
 public:
     void show(QWidget* owner, const QString& text, MessageIcon icon) override;
+    int ask(QWidget* owner, const QString& text, const QStringList& buttons, MessageIcon icon) override;
+};
+
+// The folder last used for each kind of file, as the settings "CHWR-MidiFolder" and
+// "CHWR-DatabaseFolder"; a kind without one, or whose folder is gone, starts in `home`.
+inline constexpr std::string_view kMidiFolderSetting = "CHWR-MidiFolder";
+inline constexpr std::string_view kDatabaseFolderSetting = "CHWR-DatabaseFolder";
+class SettingsDialogFolders : public DialogFolders {
+public:
+    SettingsDialogFolders(SettingsStore& settings, std::filesystem::path home)
+        : m_settings(settings), m_home(std::move(home))
+    {
+    }
+    QString startFolder(FileKind kind) const override;
+    void remember(FileKind kind, const QString& chosenFile) override;
+
+private:
+    SettingsStore& m_settings;
+    std::filesystem::path m_home;
 };
 
 // File dialogs through QFileDialog. Filters come in the "Description|*.ext" form the
-// handlers use and are turned into Qt's "Description (*.ext)" form here.
+// handlers use and are turned into Qt's "Description (*.ext)" form here. A request with
+// hidden files uses Qt's own dialog, whose list can leave them out.
 class QtFileDialogs : public FileDialogs {
 public:
     std::optional<QString> open(QWidget* owner, const FileDialogRequest& request) override;

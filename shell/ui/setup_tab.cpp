@@ -1,9 +1,13 @@
 #include "shell/ui/setup_tab.h"
 
+#include "ringtone_db/ring_tone_files.h"
+#include "shell/program_folder.h"
 #include "shell/ui/about_box.h"
 #include "shell/ui/qt_ui_services.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -21,9 +25,9 @@ SetupTab::SetupTab(WindowServices& services, DatabaseLocation& location, QWidget
 
     Frame1 = new QGroupBox("Database Location", this);
     Frame1->setObjectName("Frame1");
-    Option1[0] = new QRadioButton("Hotsync ID (shortname):", Frame1);
+    Option1[0] = new QRadioButton("&Hotsync ID (shortname):", Frame1);
     Option1[0]->setObjectName("Option1(0)");
-    Option1[1] = new QRadioButton("Path:", Frame1);
+    Option1[1] = new QRadioButton("&Path:", Frame1);
     Option1[1]->setObjectName("Option1(1)");
 
     Combo1 = new QComboBox(Frame1);
@@ -35,7 +39,7 @@ SetupTab::SetupTab(WindowServices& services, DatabaseLocation& location, QWidget
     txtPalmDBPath = new QLineEdit(Frame1);
     txtPalmDBPath->setObjectName("txtPalmDBPath");
     txtPalmDBPath->setMinimumWidth(360);
-    Command12 = new QPushButton("Browse", Frame1);
+    Command12 = new QPushButton("&Browse", Frame1);
     Command12->setObjectName("Command12");
 
     auto* grid = new QGridLayout(Frame1);
@@ -46,8 +50,14 @@ SetupTab::SetupTab(WindowServices& services, DatabaseLocation& location, QWidget
     grid->addWidget(Command12, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    Command18 = new QPushButton("Share and get FREE MIDI Ring Tones Online", this);
+    Command18 = new QPushButton("Share and get FREE MIDI Ring Tones O&nline", this);
     Command18->setObjectName("Command18");
+    // Tab goes through the frame row by row, as it is laid out.
+    setTabOrder(Option1[0], Combo1);
+    setTabOrder(Combo1, Option1[1]);
+    setTabOrder(Option1[1], txtPalmDBPath);
+    setTabOrder(txtPalmDBPath, Command12);
+    setTabOrder(Command12, Command18);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Frame1);
@@ -121,11 +131,23 @@ void SetupTab::Command12_Click()
     FileDialogRequest request;
     request.title = QString::fromUtf8(kBrowseTitle.data(), static_cast<qsizetype>(kBrowseTitle.size()));
     request.filter = QString::fromUtf8(kBrowseFilter.data(), static_cast<qsizetype>(kBrowseFilter.size()));
-    request.initialFolder = toQString(start.folder);
-    request.fileName = toQString(start.fileName);
-    const std::optional<QString> chosen = m_services.dialogs->open(window(), request);
+    request.initialFolder = start.folder.empty() ? QString() : toQString(start.folder);
+    // Else the folder of the database named under "Path:", else where the last one was chosen.
+    if (const QFileInfo named(toQString(m_location.pathText()));
+        request.initialFolder.isEmpty() && !m_location.pathText().empty() && named.absoluteDir().exists())
+        request.initialFolder = named.absolutePath();
+    request.fileName = start.fileName.empty() ? QString() : toQString(start.fileName);
+    request.kind = FileKind::Database;
+    const QString snapshot = toQString(programFolder() / kHeaderSnapshotFileName);
+    request.hiddenFiles = {snapshot};
+    const std::optional<QString> chosen = chooseFileToOpen(m_services, window(), request);
     if (!chosen || chosen->isEmpty())
         return;
+    if (QFileInfo(*chosen).canonicalFilePath() == QFileInfo(snapshot).canonicalFilePath() &&
+        QFileInfo::exists(snapshot)) {
+        m_services.messages->show(window(), kWorkingCopyRefusal, MessageIcon::Exclamation);
+        return;
+    }
     m_location.setBrowsedPath(chosen->toStdString());
     refresh();
 }

@@ -17,6 +17,11 @@ class QRadioButton;
 
 namespace chwr {
 
+// Said when "Browse" picks the program's own copy of the last database header.
+inline constexpr const char* kWorkingCopyRefusal =
+    "This file is the program's own copy of a database header, not a ring tone database. Choose "
+    "the ring tone database of a HotSync backup.";
+
 // The "Setup" tab: where the ring tone database is (a HotSync user's backup folder or
 // a file the user picked) and the button that opens the program's web page. The
 // "Database Location" frame shows a DatabaseLocation and forwards the user's edits to it.

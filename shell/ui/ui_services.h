@@ -5,6 +5,7 @@
 // Qt's; tests script them, so the real window runs offscreen without anything modal.
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,13 +20,33 @@ public:
     virtual ~MessageBoxes() = default;
     // A message box with the program's title "Chimewright Vuruva" and an OK button.
     virtual void show(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // A question with the program's title and these buttons ("&Write", "&Discard",
+    // "Cancel"): the index of the button pressed, or -1 when the box was closed
+    // without one (Escape), which callers take as the last, cancelling button.
+    virtual int ask(QWidget* owner, const QString& text, const QStringList& buttons, MessageIcon icon) = 0;
 };
 
+// The kinds of file a dialog picks; each kind starts where the user last was with it.
+enum class FileKind { Other, Midi, Database };
+
 struct FileDialogRequest {
-    QString title;          // "Add MIDI File"
-    QString filter;         // "MIDI File (*.mid)|*.mid"
-    QString initialFolder;  // may be empty
-    QString fileName;       // preset full path or name; may be empty
+    QString title;         // "Add MIDI File"
+    QString filter;        // "MIDI File (*.mid)|*.mid"
+    QString initialFolder; // may be empty: DialogFolders fills it from the kind
+    QString fileName;      // preset full path or name; may be empty
+    FileKind kind = FileKind::Other;
+    // Files the dialog does not list: the program's own working files.
+    QStringList hiddenFiles = {};
+};
+
+// Where each kind of file dialog starts: the folder of the file last chosen for that kind
+// (kept in the settings), else the user's home. Never the program's working folder.
+class DialogFolders {
+public:
+    virtual ~DialogFolders() = default;
+    virtual QString startFolder(FileKind kind) const = 0;
+    // A file chosen in a dialog of this kind: its folder is where the next one starts.
+    virtual void remember(FileKind kind, const QString& chosenFile) = 0;
 };
 
 class FileDialogs {
@@ -45,4 +66,4 @@ public:
     virtual bool startProgram(const QString& program, const QStringList& arguments) = 0;
 };
 
-}  // namespace chwr
+} // namespace chwr

@@ -19,6 +19,13 @@ struct WindowServices {
     InstallHandoff* install = nullptr;
     // Makes one player for each transport control (MMControl1, 2 and 3).
     std::function<std::unique_ptr<MidiPlayer>()> makePlayer;
+    // Where file dialogs start; none: each starts as its request says.
+    DialogFolders* folders = nullptr;
 };
 
-}  // namespace chwr
+// A file dialog of the request's kind: it starts in the kind's folder unless the request
+// names one, and the folder of the file chosen is remembered for the next one.
+std::optional<QString> chooseFileToOpen(WindowServices& services, QWidget* owner, FileDialogRequest request);
+std::optional<QString> chooseFileToSave(WindowServices& services, QWidget* owner, FileDialogRequest request);
+
+} // namespace chwr

@@ -141,6 +141,28 @@ TEST_F(ChwrCliTest, EveryCommandPrintsOneJsonObject)
         {"modify song.mid cut.mid --start-ms=250 --end-ms 750 --json",
          0,
          {{"file", "cut.mid"}, {"size", kAny}, {"tracks", 1}, {"start_ms", 250}, {"end_ms", 750}}},
+        {"modify song.mid fit.mid --fit --max-bytes 100000 --compact --json",
+         0,
+         {{"file", "fit.mid"},
+          {"size", kAny},
+          {"tracks", 1},
+          {"start_ms", 0},
+          {"end_ms", 1000},
+          {"compacted", true},
+          {"fit",
+           {{"end_ms", 1000}, {"max_bytes", 100000}, {"song_end", true}, {"size_one_ms_later", nullptr}}}}},
+        // The Note Off becomes a Note On of velocity 0 under the running status.
+        {"compact song.mid lean.mid --json",
+         0,
+         {{"file", "lean.mid"},
+          {"size_before", song},
+          {"size_after", song - 1},
+          {"format", 1},
+          {"tracks", 1},
+          {"removed", kAny},
+          {"note_offs_rewritten", 1},
+          {"status_bytes_saved", 1},
+          {"kept_source", false}}},
         {"render song.mid song.wav --json",
          0,
          {{"source", "song.mid"},
@@ -156,6 +178,7 @@ TEST_F(ChwrCliTest, EveryCommandPrintsOneJsonObject)
         {"modify song.mid x.mid --end-ms 1001 --json",
          1,
          {{"error", "End Mark cannot exceed the length of the MIDI Song."}}},
+        {"modify song.mid x.mid --fit --max-bytes 20 --json", 1, {{"error", kAny}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -214,12 +237,58 @@ TEST_F(ChwrCliTest, BadUsageExitsWithTwoAndTheSynopsis)
         EXPECT_THAT(run.err, HasSubstr("chwr " + command + ": ")) << line;
         EXPECT_THAT(run.err, HasSubstr("\nUsage: chwr " + command + " ")) << line;
     }
+    for (const std::string line :
+         {"modify song.mid out.mid --fit --end-ms 500", "modify song.mid out.mid --max-bytes 5",
+          "modify song.mid out.mid --fit --max-bytes 0", "compact song.mid",
+          "compact song.mid out.mid --keep", "compact song.mid - --json"}) {
+        ProcessResult run = chwr(line);
+        EXPECT_EQ(std::tie(run.exitCode, run.out), std::tuple(2, "")) << line;
+        EXPECT_THAT(run.err, HasSubstr("\nUsage: chwr " + line.substr(0, line.find(' ')) + " ")) << line;
+    }
     EXPECT_EQ(chwr("").exitCode, 2);
     EXPECT_EQ(chwr("sing song.mid").err, "chwr: unknown command \"sing\" (chwr --help lists the commands)\n");
     // After "--" every word is an argument, even one that looks like an option.
     EXPECT_EQ(chwr("rename tones.PDB 1 --no-install -- --Gong--").exitCode, 0);
     EXPECT_THAT(chwr("list tones.PDB").out, HasSubstr("1\t--Gong--\t"));
     EXPECT_THAT(chwr("remove tones.PDB --help").out, testing::StartsWith("Usage: chwr remove DB INDEX"));
+}
+
+// A song over the ring tone limit becomes one: modify finds the end mark, add crops there,
+// and compact writes standard output as it writes a file.
+TEST_F(ChwrCliTest, FitMakesALargeSongARingTone)
+{
+    test::SmfBuilder song(0, 480);
+    test::TrackBuilder& track = song.track();
+    track.text(0, "a long song");
+    for (int i = 0; i < 12000; ++i)
+        track.noteOn(0, i % 16, 40 + i % 40, 90).noteOff(48, i % 16, 40 + i % 40, 64);
+    track.endOfTrack();
+    writeFile("long.mid", song.build());
+    EXPECT_EQ(chwr("add tones.PDB long.mid --no-install").exitCode, 1);
+
+    ProcessResult run = chwr("modify long.mid fit.mid --fit --json");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json fitted = Json::parse(run.out);
+    EXPECT_LE(fitted["size"], 64000);
+    EXPECT_GT(fitted["fit"]["size_one_ms_later"], 64000);
+    const long long endMs = fitted["fit"]["end_ms"];
+    run = chwr("modify long.mid later.mid --json --end-ms " + std::to_string(endMs + 1));
+    EXPECT_EQ(Json::parse(run.out)["size"], fitted["fit"]["size_one_ms_later"]);
+
+    run = chwr("add tones.PDB long.mid --fit --no-install --json");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json added = Json::parse(run.out);
+    EXPECT_EQ(added["added"], Json({"long"}));
+    EXPECT_LE(added["fitted"][0]["size"], 64000);
+    EXPECT_TRUE(added["fitted"][0]["end_ms"].is_number());
+    EXPECT_THAT(chwr("list tones.PDB").out,
+                HasSubstr("3\tlong\t" + std::to_string(added["fitted"][0]["size"].get<int>() + 1)));
+
+    run = shell("chwr compact long.mid - > piped.mid");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_THAT(run.err, HasSubstr("Removed: 1 text\n"));
+    ASSERT_EQ(chwr("compact long.mid lean.mid").exitCode, 0);
+    EXPECT_EQ(readFile(path("piped.mid")), readFile(path("lean.mid")));
 }
 
 // The words that start with "--" in a text; in roff a dash is written "\\-".
@@ -273,7 +342,7 @@ TEST_F(ChwrCliTest, TheManPageNamesWhatHelpNames)
         EXPECT_EQ(help.exitCode, 0) << command;
         options.merge(optionsIn(help.out));
     }
-    EXPECT_EQ(commands.size(), 9U);
+    EXPECT_EQ(commands.size(), 10U);
     EXPECT_EQ(pageCommands, commands);
     EXPECT_EQ(optionsIn(page), options);
 }

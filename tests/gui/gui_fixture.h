@@ -10,6 +10,7 @@
 #include "shell/palm_desktop.h"
 #include "shell/ui/about_box.h"
 #include "shell/ui/main_window.h"
+#include "shell/ui/qt_ui_services.h"
 #include "shell/ui/setup_tab.h"
 #include "shell/users_dat.h"
 #include "tests/gui/scripted_ui.h"
@@ -54,14 +55,13 @@ protected:
     void openWindow()
     {
         form.reset();
+        folders.emplace(settings, userHome());
+        services.folders = &*folders;
         form = std::make_unique<Form1>(services, settings);
         form->endProgram = [] {};
+        form->hotSyncEnvironment = [this] { return hotSync(); };
         // "Browse" starts outside the user's own J-Pilot folders.
-        form->setupTab->hotSyncEnvironment = [this] {
-            HotSyncEnvironment environment;
-            environment.home = folder();
-            return environment;
-        };
+        form->setupTab->hotSyncEnvironment = [this] { return hotSync(); };
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         QCoreApplication::processEvents();
@@ -126,6 +126,16 @@ protected:
                 tones.emplace_back(asString(tone.name), tone.data);
         return tones;
     }
+    // The user's home, where file dialogs start and J-Pilot keeps its folder.
+    fs::path userHome() const { return folder() / "user"; }
+    // The user's J-Pilot set-up: in the user's home unless jpilotHome is set; no Wine.
+    HotSyncEnvironment hotSync() const
+    {
+        HotSyncEnvironment environment;
+        environment.home = userHome();
+        environment.jpilotHome = jpilotHome;
+        return environment;
+    }
     LoadMidiTab& load() { return *form->loadTab; }
     ModifyMidiTab& modify() { return *form->modifyTab; }
     static ScriptedPlayer& player(MMControl* c) { return static_cast<ScriptedPlayer&>(c->player()); }
@@ -151,6 +161,8 @@ protected:
     MemoryRegistry registry;
     SettingsStore settings{registry};
     WindowServices services = ui.services([] { return std::make_unique<ScriptedPlayer>(); });
+    std::optional<SettingsDialogFolders> folders;
+    fs::path jpilotHome; // $JPILOT_HOME
     std::unique_ptr<Form1> form;
     fs::path database;
 };

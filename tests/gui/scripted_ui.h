@@ -32,6 +32,17 @@ public:
         if (onShow)
             onShow(message);
     }
+    // A question is said as "Icon: text [first|second|...]" and answered from replies;
+    // one with no reply planned is closed without a button (-1).
+    int ask(QWidget* owner, const QString& text, const QStringList& buttons, MessageIcon icon) override
+    {
+        show(owner, text + " [" + buttons.join('|') + "]", icon);
+        if (replies.empty())
+            return -1;
+        const int reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
     std::optional<QString> open(QWidget*, const FileDialogRequest& r) override { return dialog("Open: ", r); }
     std::optional<QString> save(QWidget*, const FileDialogRequest& r) override { return dialog("Save: ", r); }
     bool openUrl(QWidget*, const QString& url) override { return opened.push_back(url), true; }
@@ -39,6 +50,8 @@ public:
     Result<std::string> install(const std::filesystem::path& database) override
     {
         installed.push_back(database);
+        if (!installRefusal.empty())
+            return Error{installRefusal};
         return std::string("Queued for the next HotSync.");
     }
 
@@ -54,6 +67,8 @@ public:
     std::vector<std::string> dialogs;
     QStringList opened; // web pages
     std::vector<std::filesystem::path> installed;
+    std::deque<int> replies;    // the buttons the next questions are answered with
+    std::string installRefusal; // when set, the hand-off fails with it
 
 private:
     std::optional<QString> dialog(const char* kind, const FileDialogRequest& r)

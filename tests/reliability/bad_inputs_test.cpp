@@ -72,6 +72,8 @@ const Bytes kTwo =
 
 const BadDatabase kBadDatabases[] = {
     {"EmptyFile", {}, "The file is shorter than a Palm database header: it has 0 bytes, the header alone 78"},
+    // The record count is the header's last field: a header alone is an empty database.
+    {"HeaderAlone", test::pdbHeader({}), "", 0},
     {"CutInsideTheHeader", cut(kTwo, 77),
      "The file is shorter than a Palm database header: it has 77 bytes, the header alone 78"},
     {"CutInsideTheRecordList", cut(kTwo, 89),

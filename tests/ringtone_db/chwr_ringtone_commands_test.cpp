@@ -130,7 +130,7 @@ TEST_F(ChwrRingToneCommandsTest, RefusalsExitWithOneOrTwoAndLeaveTheDatabaseAsIt
         {{"add", db()}, 2, "chwr add: expects a database and at least one MIDI file\nUsage: chwr add DB"},
         {{"add", db(), song, song, "--name", "Two"}, 2, "chwr add: --name goes with one MIDI file only\n"},
         {{"add", db(), song, "--name", "A", "--name", "B"}, 2, "chwr add: --name is given once\n"},
-        {{"add", db(), song, "--name"}, 2, "Usage: chwr add DB FILE.mid... [--name NAME] [--no-install]\n"},
+        {{"add", db(), song, "--name"}, 2, "Usage: chwr add DB FILE.mid... [--name NAME] [--fit] [--no-install] [--json]\n"},
         {{"export", db(), "first", out}, 2, "chwr export: INDEX must be a whole number\nUsage: chwr export"},
         {{"remove", db(), "1.5"}, 2, "chwr remove: INDEX must be a whole number\nUsage: chwr remove"},
         {{"rename", db(), "1"}, 2, "chwr rename: expects a database, a ring tone number and a name\n"},

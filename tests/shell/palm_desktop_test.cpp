@@ -166,6 +166,39 @@ TEST_F(DesktopTest, TheFolderIsPalmDesktopsPathElseTheInstallCommandsAndItsUsers
     EXPECT_EQ(startupMessage(found, store), std::nullopt);
 }
 
+// Palm Desktop under Wine: the prefix's user.reg and system.reg name the folder as the
+// Windows registry does, and its drive letters lead into the prefix.
+TEST_F(DesktopTest, WithoutASettingPalmDesktopIsFoundInTheWinePrefix)
+{
+    const std::string header =
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21\n\n#arch=win32\n";
+    const std::string core =
+        "[Software\\\\U.S. Robotics\\\\Pilot Desktop\\\\Core] 1234567890\n#time=1d2a3b4c\n";
+    const std::string command = "[Software\\\\Classes\\\\prcFile\\\\Shell\\\\open\\\\command] 1234567891\n";
+    fs::create_directories(path("elsewhere"));
+    fs::create_directories(path("wine/dosdevices"));
+    fs::create_directory_symlink(path("elsewhere"), path("wine/dosdevices/d:"));
+    // user.reg, system.reg, then the folder found (in the test folder; "" for none).
+    const std::tuple<std::string, std::string, std::string> prefixes[] = {
+        {core + "\"Path\"=\"C:\\\\Program Files\\\\Palm\"\r\n", "", "wine/drive_c/Program Files/Palm"},
+        {"", command + "@=\"\\\"D:\\\\Palm\\\\Instapp.exe\\\" \\\"%1\\\"\"\n", "elsewhere/Palm"},
+        {core + "\"Path\"=\"Q:\\\\Palm\"\n", "", ""}, // a drive the prefix does not have
+        {"", "", ""}};
+    for (const auto& [user, system, found] : prefixes) {
+        SCOPED_TRACE(user + system);
+        writeFile("wine/user.reg", asBytes(user.empty() ? "" : header + user));
+        writeFile("wine/system.reg", asBytes(system.empty() ? "" : header + system));
+        EXPECT_EQ(findPalmDesktopInWine(path("wine")), found.empty() ? "" : path(found).string());
+    }
+    writeFile("wine/user.reg", asBytes(header + core + "\"Path\"=\"C:\\\\Palm\"\n"));
+    writeFile("wine/drive_c/Palm/users.dat", concat({kMarker0, user("Jane", "DoeJ")}));
+    PalmDesktopDiscovery discovery = discoverPalmDesktop(store, path("wine"));
+    EXPECT_EQ(discovery.PalmDesktopDirectory, path("wine/drive_c/Palm").string());
+    EXPECT_THAT(userDirectoryNames(discovery.users), ElementsAre("DoeJ"));
+    set(CurrentUser, kPalmDesktopCoreKey, "Path", "/settings/Palm"); // the settings come first
+    EXPECT_EQ(discoverPalmDesktop(store, path("wine")).PalmDesktopDirectory, "/settings/Palm");
+}
+
 TEST_F(DesktopTest, TheDatabaseLocationNeverGuessesAndNamesOneFolderForAUser)
 {
     location.selectOption(1);
@@ -232,8 +265,8 @@ TEST_F(DesktopTest, JPilotGetsTheAbsolutePathOnceInItsInstallListAndNeverWhileIt
     writeFile("me/.jpilot/jpilot.install", asBytes(windowsLines));
     EXPECT_TRUE(install());
     EXPECT_EQ(read("me/.jpilot/jpilot.install"), windowsLines);
-    environment.jpilotHome = path("elsewhere");         // $JPILOT_HOME; a relative path is made absolute
-    EXPECT_EQ(browseStart(environment).folder, home()); // no J-Pilot: Browse starts in the program's folder
+    environment.jpilotHome = path("elsewhere");             // $JPILOT_HOME; a relative path is made absolute
+    EXPECT_EQ(browseStart(environment).folder, fs::path()); // no J-Pilot: never the program's folder
     fs::create_directories(path("elsewhere/.jpilot/backup"));
     EXPECT_TRUE(makeInstallHandoff(environment)->install(fs::relative(database)));
     EXPECT_EQ(read("elsewhere/.jpilot/jpilot.install"), db + "\n");
