@@ -68,6 +68,10 @@ static bool takeScreenshots(const QDir& output, const fs::path& examples, const 
     ChannelTableModel& rows = *window.modifyTab->channelModel();
     rows.setData(rows.index(0, ChannelTableModel::OctaveColumn), 1);
     rows.setData(rows.index(1, ChannelTableModel::VolumeColumn), -20);
+    // The crop marks of a ring tone from the second phrase, with the result's size.
+    window.modifyTab->txtMarkStartMSec->setText("6000");
+    window.modifyTab->txtMarkEndMSec->setText("30000");
+    window.modifyTab->Command11->click();
     saved = save(&window, "modify-midi.png") && saved;
     window.SSTab1->setCurrentIndex(2);
     saved = save(&window, "setup.png") && saved;
