@@ -6,10 +6,7 @@ namespace chwr::test {
 namespace {
 
 struct Bar {
-    int channel;
-    int key;
-    int startMs;
-    int endMs;
+    int channel, key, startMs, endMs;
 };
 
 constexpr int kLengthMs = 10000;
@@ -20,32 +17,26 @@ constexpr int kEmptyRow = SongView::kRulerHeight + 1;
 const std::vector<Bar> kBars = {
     {0, 60, 2000, 3000}, {3, 72, 5000, 6000}, {1, 48, 4000, 4600}, {9, 38, 7000, 7100}};
 
-// At 500 ticks per quarter and 500000 microseconds per quarter one tick is one millisecond.
-Bytes songOf(const std::vector<Bar>& bars)
-{
-    SmfBuilder song(1, 500);
-    song.track().tempo(0, 500000).endOfTrack(kLengthMs);
-    for (const Bar& bar : bars)
-        song.track()
-            .programChange(0, bar.channel, 40 + bar.channel)
-            .noteOn(static_cast<std::uint32_t>(bar.startMs), bar.channel, bar.key, 100)
-            .noteOff(static_cast<std::uint32_t>(bar.endMs - bar.startMs), bar.channel, bar.key)
-            .endOfTrack();
-    return song.build();
-}
-
-// The song view on the "Modify MIDI" tab of the real window, the song above opened.
+// The song view on the "Modify MIDI" tab of the real window, the song above opened. At 500
+// ticks per quarter and 500000 microseconds per quarter one tick is one millisecond.
 class SongViewTest : public GuiTest {
 protected:
     void SetUp() override
     {
         GuiTest::SetUp();
-        const fs::path song = writeFile("songs/view.mid", songOf(kBars));
+        SmfBuilder song(1, 500);
+        song.track().tempo(0, 500000).endOfTrack(kLengthMs);
+        for (const auto& [channel, key, startMs, endMs] : kBars)
+            song.track()
+                .programChange(0, channel, 40 + channel)
+                .noteOn(static_cast<std::uint32_t>(startMs), channel, key, 100)
+                .noteOff(static_cast<std::uint32_t>(endMs - startMs), channel, key)
+                .endOfTrack();
         openWindow();
         said();
         form->resize(1000, 900);
         form->SSTab1->setCurrentWidget(&modify());
-        ui.answer(song);
+        ui.answer(writeFile("songs/view.mid", song.build()));
         preview().setLength(kLengthMs);
         modify().Command5->click();
         QCoreApplication::processEvents();
@@ -54,51 +45,43 @@ protected:
     }
     SongView& view() { return *modify().songView; }
     ScriptedPlayer& preview() { return player(modify().MMControl1); }
+    MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
     QWidget* canvas() { return view().viewport(); }
     QImage picture() { return canvas()->grab().toImage(); }
-    int width() { return canvas()->width(); }
     // The pixel column of a time, the whole song fitted into the width.
-    int columnOf(double ms) { return static_cast<int>(std::floor(ms * width() / kLengthMs)); }
-    // The rows of a column painted in a colour, as their middle; -1 when none is.
-    static double rowOf(const QImage& image, int x, QRgb colour)
+    int columnOf(double ms) { return static_cast<int>(std::floor(ms * canvas()->width() / kLengthMs)); }
+    // The first and last pixel in a colour along column x (y < 0) or row y (x < 0); -1 for none.
+    static std::pair<int, int> span(const QImage& image, QRgb colour, int x, int y)
     {
-        std::vector<int> rows;
-        for (int y = 0; y < image.height(); ++y)
-            if (image.pixel(x, y) == colour)
-                rows.push_back(y);
-        return rows.empty() ? -1 : (rows.front() + rows.back()) / 2.0;
+        std::pair<int, int> found{-1, -1};
+        for (int i = 0; i < (x < 0 ? image.width() : image.height()); ++i)
+            if (image.pixel(x < 0 ? i : x, x < 0 ? y : i) == colour)
+                found = {found.first < 0 ? i : found.first, i};
+        return found;
     }
-    // The first and last column of a row painted in a colour.
-    static std::pair<int, int> columnsOf(const QImage& image, int y, QRgb colour)
+    // The middle row of a column painted in a colour; -1 when none is.
+    static int rowOf(const QImage& image, int x, QRgb colour)
     {
-        int first = -1;
-        int last = -1;
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixel(x, y) == colour) {
-                first = first < 0 ? x : first;
-                last = x;
-            }
-        return {first, last};
+        const auto [first, last] = span(image, colour, x, -1);
+        return first < 0 ? -1 : (first + last) / 2;
     }
     static QRgb colourOf(int channel) { return channelColour(channel).rgb(); }
-    static int distance(QRgb a, QRgb b)
-    {
-        return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
-    }
 };
 
-TEST_F(SongViewTest, EachNoteIsABarOfItsChannelsColourAtItsKeyAndTime)
+// Each note is a bar of its channel's colour at its key and time, named on hover; its
+// channel's row shifts it by octaves and fades it by a lowered velocity or volume.
+TEST_F(SongViewTest, EachNoteIsABarOfItsChannelsColourThatItsRowShiftsAndFades)
 {
     const QImage image = picture();
-    std::map<int, double> rowOfKey;
+    std::map<int, int> rowOfKey;
     for (const Bar& bar : kBars) {
         SCOPED_TRACE(testing::Message() << "channel " << bar.channel << " key " << bar.key);
         // A drum is a short tick at its start.
         const int middle = columnOf(bar.channel == 9 ? bar.startMs : (bar.startMs + bar.endMs) / 2.0);
-        const double row = rowOf(image, middle, colourOf(bar.channel));
+        const int row = rowOf(image, middle, colourOf(bar.channel));
         ASSERT_GE(row, 0);
         rowOfKey[bar.channel == 9 ? -1 : bar.key] = row;
-        const auto [first, last] = columnsOf(image, static_cast<int>(row), colourOf(bar.channel));
+        const auto [first, last] = span(image, colourOf(bar.channel), -1, row);
         EXPECT_EQ(first, columnOf(bar.startMs));
         // A bar stops short of its end's column, apart from a note that follows.
         EXPECT_EQ(last, bar.channel == 9 ? first + 1 : columnOf(bar.endMs) - 2);
@@ -106,47 +89,44 @@ TEST_F(SongViewTest, EachNoteIsABarOfItsChannelsColourAtItsKeyAndTime)
         for (const Bar& other : kBars)
             EXPECT_TRUE(other.channel == bar.channel || rowOf(image, middle, colourOf(other.channel)) < 0);
         if (bar.channel != 9) {
-            const QImage swatch =
-                modify().DataRepeater1->editors().at(std::size_t(bar.channel))->lblColour->grab().toImage();
+            const QImage swatch = editor(bar.channel).lblColour->grab().toImage();
             EXPECT_EQ(swatch.pixel(swatch.rect().center()), colourOf(bar.channel));
         }
     }
     // Higher keys higher up; the drums in their band below every key.
-    EXPECT_LT(rowOfKey[72], rowOfKey[60]);
-    EXPECT_LT(rowOfKey[60], rowOfKey[48]);
-    EXPECT_GT(rowOfKey[-1], rowOfKey[48]);
+    EXPECT_TRUE(rowOfKey[72] < rowOfKey[60] && rowOfKey[60] < rowOfKey[48] && rowOfKey[48] < rowOfKey[-1]);
     // Neighbouring channels differ in lightness, not in hue alone.
     for (int channel = 1; channel < 16; ++channel)
         EXPECT_GE(std::abs(channelColour(channel).lightness() - channelColour(channel - 1).lightness()), 40);
-}
+    const int x = columnOf(2500);
+    EXPECT_EQ(view().noteDescriptionAt({x, rowOfKey[60]}),
+              "Channel 1: Violin\nC4 (key 60)\n2.000 s to 3.000 s");
+    EXPECT_EQ(view().noteDescriptionAt({x, kEmptyRow}), "");
 
-TEST_F(SongViewTest, TheRowsShiftAndFadeTheirChannelsNotes)
-{
-    const int middle = columnOf(2500);
-    const double unshifted = rowOf(picture(), middle, colourOf(0));
-    const double keyOf72 = rowOf(picture(), columnOf(5500), colourOf(3));
-    MIDIAdjustControl& row = *modify().DataRepeater1->editors().at(0);
-    row.spnOctave->setValue(1);
     // An octave up, Channel 1's key 60 stands where Channel 4's key 72 does.
-    EXPECT_EQ(rowOf(picture(), middle, colourOf(0)), keyOf72);
-    EXPECT_LT(keyOf72, unshifted);
-
+    editor(0).spnOctave->setValue(1);
+    EXPECT_EQ(rowOf(picture(), x, colourOf(0)), rowOfKey[72]);
     const QRgb background = view().palette().color(QPalette::Base).rgb();
-    for (QSpinBox* lowered : {row.spnVelocity, row.spnVolume}) {
+    const auto fromBackground = [&](QRgb c) {
+        return std::abs(qRed(c) - qRed(background)) + std::abs(qGreen(c) - qGreen(background)) +
+               std::abs(qBlue(c) - qBlue(background));
+    };
+    for (QSpinBox* lowered : {editor(0).spnVelocity, editor(0).spnVolume}) {
         SCOPED_TRACE(lowered->objectName().toStdString());
         lowered->setValue(-60);
-        const QImage image = picture();
-        const QRgb faded = image.pixel(middle, static_cast<int>(keyOf72));
-        EXPECT_LT(distance(faded, background), distance(colourOf(0), background));
+        const QRgb faded = picture().pixel(x, rowOfKey[72]);
+        EXPECT_LT(fromBackground(faded), fromBackground(colourOf(0)));
         EXPECT_NE(faded, background);
         lowered->setValue(0);
     }
-    EXPECT_EQ(picture().pixel(middle, static_cast<int>(keyOf72)), colourOf(0));
+    EXPECT_EQ(picture().pixel(x, rowOfKey[72]), colourOf(0));
 }
 
-TEST_F(SongViewTest, TheMarksAreLinesAndTheCroppedPartsAreShaded)
+// The marks are lines, each its own colour and two columns wide on the kept side of its
+// mark, and what is cut off is shaded. Dragging a line writes its field; a typed mark
+// moves its line. "Result" shows what Apply wrote, "Source" the song.
+TEST_F(SongViewTest, TheMarksAreLinesThatDragWhatIsCutIsShadedAndResultShowsTheCrop)
 {
-    // The end mark typed, the start mark set by "Mark Start" at the player's position.
     preview().setPosition(2500);
     modify().Command9->click();
     modify().txtMarkEndMSec->setText("7500");
@@ -156,32 +136,48 @@ TEST_F(SongViewTest, TheMarksAreLinesAndTheCroppedPartsAreShaded)
     const int end = columnOf(7500);
     const QRgb kept = image.pixel((start + end) / 2, y);
     const QRgb cut = image.pixel(start - 3, y);
-    EXPECT_LT(QColor(cut).lightness(), QColor(kept).lightness());
-    EXPECT_EQ(image.pixel(end + 3, y), cut);
-    EXPECT_EQ(image.pixel(start - 1, y), cut);
-    EXPECT_EQ(image.pixel(end, y), cut);
-    // Two columns of each line on the kept side of its mark, each line its own colour.
     const QRgb startLine = image.pixel(start, y);
     const QRgb endLine = image.pixel(end - 1, y);
-    EXPECT_EQ(image.pixel(start + 1, y), startLine);
-    EXPECT_EQ(image.pixel(end - 2, y), endLine);
-    EXPECT_EQ(image.pixel(start + 2, y), kept);
-    EXPECT_EQ(image.pixel(end - 3, y), kept);
+    EXPECT_LT(QColor(cut).lightness(), QColor(kept).lightness());
     EXPECT_EQ(std::set<QRgb>({startLine, endLine, kept, cut}).size(), 4u);
+    const std::pair<int, QRgb> pixels[] = {{start - 1, cut}, {start + 1, startLine}, {start + 2, kept},
+                                           {end - 3, kept},  {end - 2, endLine},     {end, cut},
+                                           {end + 3, cut}};
+    for (const auto& [column, colour] : pixels)
+        EXPECT_EQ(image.pixel(column, y), colour) << column;
 
-    // Dragging the start line writes its field.
     QTest::mousePress(canvas(), Qt::LeftButton, {}, QPoint(start + 1, y));
     QTest::mouseMove(canvas(), QPoint(columnOf(1000), y));
     QTest::mouseRelease(canvas(), Qt::LeftButton, {}, QPoint(columnOf(1000), y));
     EXPECT_NEAR(modify().txtMarkStartMSec->text().toDouble(), 1000, view().millisecondsPerPixel() + 1);
     EXPECT_EQ(picture().pixel(columnOf(modify().txtMarkStartMSec->text().toDouble()), y), startLine);
-    // A typed end mark moves its line.
     modify().txtMarkEndMSec->setText("9000");
     EXPECT_EQ(picture().pixel(columnOf(9000) - 1, y), endLine);
     EXPECT_EQ(picture().pixel(end - 1, y), kept);
+
+    // The result starts at the start mark: Channel 1's note at 500 ms, Channel 4's at 3500 ms,
+    // and the drum after the end mark gone.
+    EXPECT_FALSE(view().optResult->isEnabled());
+    modify().txtMarkStartMSec->setText("1500");
+    modify().txtMarkEndMSec->setText("6500");
+    modify().Command11->click();
+    ASSERT_EQ(said(), "");
+    ASSERT_TRUE(view().optResult->isEnabled());
+    view().optResult->click();
+    EXPECT_EQ(view().showing(), SongView::Showing::Result);
+    EXPECT_LE(view().shownSong().lengthMs(), 5000);
+    for (int channel : {0, 3}) {
+        ASSERT_EQ(view().shownSong().notes(channel).size(), 1u);
+        EXPECT_NEAR(view().shownSong().notes(channel)[0].startMs, channel == 0 ? 500 : 3500, 1);
+    }
+    EXPECT_TRUE(view().shownSong().notes(9).empty());
+    view().optSource->click();
+    EXPECT_DOUBLE_EQ(view().shownSong().lengthMs(), kLengthMs);
 }
 
-TEST_F(SongViewTest, AClickOrTheKeysMoveThePlayPositionAndSetTheMarks)
+// A click or the arrow keys move the play position and its line, the brackets set the marks;
+// Ctrl+wheel and the keys zoom about the time under the pointer, a double click fits the song.
+TEST_F(SongViewTest, AClickOrTheKeysMoveThePlayPositionSetTheMarksAndZoom)
 {
     const int y = kEmptyRow;
     preview().clearCalls();
@@ -189,10 +185,9 @@ TEST_F(SongViewTest, AClickOrTheKeysMoveThePlayPositionAndSetTheMarks)
     ASSERT_THAT(preview().calls(), ::testing::Contains(StartsWith("From=")));
     const std::int64_t clicked = preview().position();
     EXPECT_NEAR(clicked, 4000, view().millisecondsPerPixel() + 1);
-    EXPECT_EQ(preview().commands(), (std::vector<std::string>{"Stop", "Play", "Stop"}));
+    EXPECT_EQ(preview().commands(), (Calls{"Stop", "Play", "Stop"}));
     const QRgb line = picture().pixel(columnOf(clicked), y);
     EXPECT_NE(line, picture().pixel(columnOf(clicked) + 3, y));
-
     QTest::keyClick(&view(), Qt::Key_Right);
     QTest::keyClick(&view(), Qt::Key_Right, Qt::ShiftModifier);
     EXPECT_EQ(preview().position(), clicked + 1100);
@@ -208,15 +203,11 @@ TEST_F(SongViewTest, AClickOrTheKeysMoveThePlayPositionAndSetTheMarks)
     modify().Command15->click();
     QCoreApplication::processEvents();
     EXPECT_EQ(picture().pixel(columnOf(double(clicked + 100)), y), line);
-}
 
-TEST_F(SongViewTest, ZoomScrollAndFitKeepTheTimeUnderThePointer)
-{
     const double fitted = view().millisecondsPerPixel();
-    EXPECT_DOUBLE_EQ(fitted, double(kLengthMs) / width());
+    EXPECT_DOUBLE_EQ(fitted, double(kLengthMs) / canvas()->width());
     const QPoint pointer(columnOf(6000), 40);
     const double under = view().millisecondsAt(pointer.x());
-    // Two notches of Ctrl+wheel.
     QWheelEvent zoom(pointer, canvas()->mapToGlobal(pointer), QPoint(),
                      QPoint(0, 2 * QWheelEvent::DefaultDeltasPerStep), Qt::NoButton, Qt::ControlModifier,
                      Qt::NoScrollPhase, false);
@@ -229,34 +220,6 @@ TEST_F(SongViewTest, ZoomScrollAndFitKeepTheTimeUnderThePointer)
     QTest::mouseDClick(canvas(), Qt::LeftButton, {}, pointer);
     EXPECT_DOUBLE_EQ(view().millisecondsPerPixel(), fitted);
     EXPECT_EQ(view().horizontalScrollBar()->maximum(), 0);
-}
-
-TEST_F(SongViewTest, HoverNamesTheNoteAndApplyShowsTheResult)
-{
-    const QImage image = picture();
-    const int x = columnOf(2500);
-    const QString text = view().noteDescriptionAt(QPoint(x, static_cast<int>(rowOf(image, x, colourOf(0)))));
-    EXPECT_EQ(text, "Channel 1: Violin\nC4 (key 60)\n2.000 s to 3.000 s");
-    EXPECT_EQ(view().noteDescriptionAt(QPoint(x, kEmptyRow)), "");
-
-    EXPECT_FALSE(view().optResult->isEnabled());
-    modify().txtMarkStartMSec->setText("1500");
-    modify().txtMarkEndMSec->setText("6500");
-    modify().Command11->click();
-    ASSERT_EQ(said(), "");
-    ASSERT_TRUE(view().optResult->isEnabled());
-    view().optResult->click();
-    EXPECT_EQ(view().showing(), SongView::Showing::Result);
-    // The result starts at the start mark: Channel 1's note now at 500 ms, Channel 4's at
-    // 3500 ms, and the drum after the end mark gone.
-    EXPECT_LE(view().shownSong().lengthMs(), 5000);
-    for (int channel : {0, 3}) {
-        ASSERT_EQ(view().shownSong().notes(channel).size(), 1u);
-        EXPECT_NEAR(view().shownSong().notes(channel)[0].startMs, channel == 0 ? 500 : 3500, 1);
-    }
-    EXPECT_TRUE(view().shownSong().notes(9).empty());
-    view().optSource->click();
-    EXPECT_DOUBLE_EQ(view().shownSong().lengthMs(), kLengthMs);
 }
 
 } // namespace

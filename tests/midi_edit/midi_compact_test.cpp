@@ -1,4 +1,4 @@
-// Compaction sounds the same and is smaller; the fitted end mark is a boundary of the
+// Compaction sounds the same and is never larger; the fitted end mark is a boundary of the
 // byte budget.
 
 #include "midi_edit/fit_end_mark.h"
@@ -24,45 +24,39 @@ namespace fs = std::filesystem;
 using namespace test;
 using ::testing::HasSubstr;
 
-struct TimedEvent {
-    std::int64_t tick = 0;
-    Bytes bytes; // status, then the data (a meta event's type and data, no length)
-};
-
-std::uint32_t readVlq(ByteView file, std::size_t& at)
-{
-    std::uint32_t value = 0;
-    do
-        value = (value << 7) | (file[at] & 0x7F);
-    while (file[at++] & 0x80);
-    return value;
-}
+// An event at its tick: the status, then the data (a meta event's type and data, no length).
+using TimedEvent = std::pair<std::int64_t, Bytes>;
 
 // Every event of a well-formed file, track after track; running status as the program
 // reads it (it outlasts meta and system exclusive events).
 std::vector<TimedEvent> eventsOf(ByteView file)
 {
     std::vector<TimedEvent> events;
-    for (std::size_t at = 14; at + 8 <= file.size();) {
+    std::size_t at = 14;
+    auto vlq = [&] {
+        std::size_t value = 0;
+        do
+            value = (value << 7) | (file[at] & 0x7F);
+        while (file[at++] & 0x80);
+        return value;
+    };
+    while (at + 8 <= file.size()) {
         const std::size_t end = at + 8 + smf::bigEndian32At(&file[at + 4]);
         std::int64_t tick = 0;
         std::uint8_t running = 0;
         for (at += 8; at < end;) {
-            tick += readVlq(file, at);
-            std::uint8_t status = file[at] & 0x80 ? file[at++] : running;
-            TimedEvent event{tick, {status}};
-            std::size_t length = 0;
-            if (status < 0xF0) {
+            tick += static_cast<std::int64_t>(vlq());
+            const std::uint8_t status = file[at] & 0x80 ? file[at++] : running;
+            Bytes event{status};
+            if (status == 0xFF)
+                event.push_back(file[at++]);
+            if (status < 0xF0)
                 running = status;
-                length = smf::channelMessageDataBytes(status);
-            } else {
-                if (status == 0xFF)
-                    event.bytes.push_back(file[at++]);
-                length = readVlq(file, at);
-            }
-            event.bytes.insert(event.bytes.end(), file.begin() + at, file.begin() + at + length);
+            const std::size_t length =
+                status < 0xF0 ? static_cast<std::size_t>(smf::channelMessageDataBytes(status)) : vlq();
+            event.insert(event.end(), file.begin() + at, file.begin() + at + length);
             at += length;
-            events.push_back(std::move(event));
+            events.emplace_back(tick, std::move(event));
         }
     }
     return events;
@@ -83,15 +77,6 @@ struct Heard {
     bool operator==(const Heard&) const = default;
 };
 
-// On a failure: how much of each the synth heard.
-void PrintTo(const Heard& heard, std::ostream* out)
-{
-    *out << heard.tempo.size() << " tempo changes, " << heard.sysex.size() << " system exclusive, "
-         << heard.lengthMs << " ms; per channel:";
-    for (const auto& channel : heard.channels)
-        *out << " " << channel.size();
-}
-
 constexpr int kProgram = 128;
 constexpr int kBend = 129;
 
@@ -101,12 +86,11 @@ Heard hear(ByteView file)
     EXPECT_TRUE(summary && !summary->stoppedEarly) << errorOf(summary);
     std::vector<TimedEvent> events = eventsOf(file);
     std::stable_sort(events.begin(), events.end(),
-                     [](const auto& a, const auto& b) { return a.tick < b.tick; });
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     Heard heard;
     std::array<std::map<int, int>, 16> inForce;
-    for (TimedEvent& event : events) {
-        const double ms = summary->tempoMap.millisecondsAt(static_cast<double>(event.tick));
-        Bytes& b = event.bytes;
+    for (auto& [tick, b] : events) {
+        const double ms = summary->tempoMap.millisecondsAt(static_cast<double>(tick));
         if (b[0] == 0xF0 || b[0] == 0xF7) {
             heard.sysex.emplace_back(ms, b);
             for (auto& channel : inForce)
@@ -164,101 +148,75 @@ Bytes everyKindOfSong(std::uint32_t seed, int channelTracks, bool runningStatus)
         conductor.tempo(kBar, static_cast<std::uint32_t>(pick(300000, 900000))).meta(0, 0x06, bytesOf("bar"));
     tracks.push_back(conductor.endOfTrack(kSongTicks - at).events());
 
-    // What may follow a note: (track, channel, key, program in force).
-    using Extra = std::function<void(Track&, int, int, int&)>;
-    const Extra extras[] = {
-        [](Track& t, int c, int, int&) { t.controlChange(0, c, 7, 100); },
-        [&](Track& t, int c, int, int&) { t.controlChange(0, c, 1, pick(0, 2)); },
-        [&](Track& t, int c, int, int&) { t.pitchBend(0, c, 8192 + pick(0, 1)).pitchBend(0, c, 8192); },
-        [](Track& t, int c, int, int&) { t.controlChange(0, c, 101, 0).controlChange(0, c, 100, 0); },
-        [](Track& t, int c, int, int&) { t.controlChange(0, c, 6, 2).controlChange(0, c, 6, 2); },
-        [](Track& t, int c, int, int&) { t.controlChange(0, c, 121, 0).controlChange(0, c, 7, 100); },
-        [](Track& t, int c, int, int&) {
-            t.sysex(0, hex("41 10 42 12 40 00 7F 00 41 F7")).controlChange(0, c, 7, 100);
-        },
-        [](Track& t, int c, int, int& program) { t.programChange(0, c, program); },
-        [&](Track& t, int c, int, int& program) {
-            t.controlChange(0, c, 0, pick(0, 1)).programChange(0, c, program);
-        },
-        [&](Track& t, int c, int, int& program) { t.programChange(0, c, program = pick(0, 127)); },
-        [](Track& t, int, int, int&) {
-            t.meta(0, 0x05, bytesOf("la")).meta(0, 0x7F, {0, 0, 0x41});
-        },
-        [](Track& t, int c, int key, int&) {
-            t.channelPressure(0, c, 9).keyPressure(0, c, key, 9).keyPressure(0, c, key, 9);
-        },
-        [](Track& t, int c, int, int&) { t.controlChange(0, c, 64, 127).controlChange(0, c, 64, 127); },
-    };
     for (int t = 0; t < channelTracks; ++t) {
-        const int channel = t % 12;
+        const int c = t % 12;
         int program = pick(0, 127);
+        int key = 0;
         Track track;
+        // What may follow a note.
+        const std::function<void()> extras[] = {
+            [&] { track.controlChange(0, c, 7, 100); },
+            [&] { track.controlChange(0, c, 1, pick(0, 2)); },
+            [&] { track.pitchBend(0, c, 8192 + pick(0, 1)).pitchBend(0, c, 8192); },
+            [&] { track.controlChange(0, c, 101, 0).controlChange(0, c, 100, 0); },
+            [&] { track.controlChange(0, c, 6, 2).controlChange(0, c, 6, 2); },
+            [&] { track.controlChange(0, c, 121, 0).controlChange(0, c, 7, 100); },
+            [&] { track.sysex(0, hex("41 10 42 12 40 00 7F 00 41 F7")).controlChange(0, c, 7, 100); },
+            [&] { track.programChange(0, c, program); },
+            [&] { track.controlChange(0, c, 0, pick(0, 1)).programChange(0, c, program); },
+            [&] { track.programChange(0, c, program = pick(0, 127)); },
+            [&] { track.meta(0, 0x05, bytesOf("la")).meta(0, 0x7F, hex("00 00 41")); },
+            [&] { track.channelPressure(0, c, 9).keyPressure(0, c, key, 9).keyPressure(0, c, key, 9); },
+            [&] { track.controlChange(0, c, 64, 127).controlChange(0, c, 64, 127); },
+        };
         track.runningStatus(runningStatus).meta(0, 0x03, bytesOf("Track")).meta(0, 0x04, bytesOf("Piano"));
-        track.meta(0, 0x21, {0}).meta(0, 0x20, {static_cast<std::uint8_t>(channel)});
-        track.programChange(0, channel, program).controlChange(0, channel, 7, 100);
+        track.meta(0, 0x21, {0}).meta(0, 0x20, {static_cast<std::uint8_t>(c)});
+        track.programChange(0, c, program).controlChange(0, c, 7, 100);
         std::uint32_t tick = 0;
         while (tick + kBar < kSongTicks) {
-            const int key = pick(40, 90);
+            key = pick(40, 90);
             const auto gap = static_cast<std::uint32_t>(pick(0, 2) * 60);
             const auto length = static_cast<std::uint32_t>(pick(1, 8) * 30);
             const int releases[] = {0, 64, 64, 0, 30};
-            track.noteOn(gap, channel, key, pick(20, 127))
-                .noteOff(length, channel, key, releases[pick(0, 4)]);
+            track.noteOn(gap, c, key, pick(20, 127)).noteOff(length, c, key, releases[pick(0, 4)]);
             tick += gap + length;
             const int extra = pick(0, 2 * static_cast<int>(std::size(extras)));
             if (extra < static_cast<int>(std::size(extras)))
-                extras[extra](track, channel, key, program);
+                extras[extra]();
         }
         tracks.push_back(track.endOfTrack(kSongTicks - tick - kBar / 2).events());
     }
-    tracks.push_back(Track()
-                         .meta(0, 0x03, bytesOf("Words"))
-                         .meta(kSongTicks, 0x05, bytesOf("end"))
-                         .endOfTrack(480)
-                         .events());
+    Track words;
+    words.meta(0, 0x03, bytesOf("Words")).meta(kSongTicks, 0x05, bytesOf("end")).endOfTrack(480);
+    tracks.push_back(words.events());
     return song(480, tracks);
-}
-
-struct NamedSong {
-    std::string name;
-    Bytes bytes;
-    bool muchToRemove; // text and several tracks: at most 85% of it remains
-};
-
-std::vector<NamedSong> songsToCompact()
-{
-    std::vector<NamedSong> songs;
-    for (const auto& [seed, tracks, running] :
-         {std::tuple{1U, 3, false}, {2U, 8, true}, {3U, 14, false}, {4U, 16, true}})
-        songs.push_back({"made, seed " + std::to_string(seed), everyKindOfSong(seed, tracks, running), true});
-    // Events left out between two that stay, longer apart than one delta holds.
-    songs.push_back({"a gap longer than a delta",
-                     song(96, {Track()
-                                   .noteOn(0, 0, 60, 90)
-                                   .text(0x0FFFFFFF, "a")
-                                   .text(0x0FFFFFFF, "b")
-                                   .noteOff(5, 0, 60)
-                                   .endOfTrack()
-                                   .events()}),
-                     false});
-    for (const auto& entry : fs::directory_iterator(CHWR_EXAMPLES_DIR))
-        if (entry.path().extension() == ".mid")
-            songs.push_back({entry.path().filename().string(), readFileBytes(entry.path()).value(), false});
-    return songs;
 }
 
 TEST(MidiCompact, SoundsTheSameAndIsNeverLarger)
 {
-    for (const NamedSong& song : songsToCompact()) {
+    // Name, song, and whether it has text and tracks enough that at most 85% of it remains.
+    std::vector<std::tuple<std::string, Bytes, bool>> songs;
+    for (const auto& [seed, tracks, running] :
+         {std::tuple{1U, 3, false}, {2U, 8, true}, {3U, 14, false}, {4U, 16, true}})
+        songs.emplace_back("seed " + std::to_string(seed), everyKindOfSong(seed, tracks, running), true);
+    // Events left out between two that stay, longer apart than one delta holds.
+    songs.emplace_back("a gap longer than a delta",
+                       song(96, {hex("00 90 3C 5A|FF FF FF 7F FF 01 01 61|FF FF FF 7F FF 01 01 62|"
+                                     "05 80 3C 00|00 FF 2F 00")}),
+                       false);
+    for (const auto& entry : fs::directory_iterator(CHWR_EXAMPLES_DIR))
+        if (entry.path().extension() == ".mid")
+            songs.emplace_back(entry.path().filename().string(), readFileBytes(entry.path()).value(), false);
+    for (const auto& [name, source, muchToRemove] : songs) {
         for (bool keepText : {false, true}) {
-            SCOPED_TRACE(song.name + (keepText ? ", text kept" : ""));
-            Result<CompactResult> compacted = compactMidi(song.bytes, CompactOptions{keepText, false});
+            SCOPED_TRACE(name + (keepText ? ", text kept" : ""));
+            Result<CompactResult> compacted = compactMidi(source, CompactOptions{keepText, false});
             ASSERT_TRUE(compacted) << errorOf(compacted);
-            EXPECT_EQ(hear(compacted->bytes), hear(song.bytes));
-            EXPECT_LE(compacted->bytes.size(), song.bytes.size());
-            EXPECT_EQ(compacted->sourceSize, song.bytes.size());
-            if (song.muchToRemove && !keepText) {
-                EXPECT_LE(compacted->bytes.size() * 100, song.bytes.size() * 85);
+            EXPECT_EQ(hear(compacted->bytes), hear(source));
+            EXPECT_LE(compacted->bytes.size(), source.size());
+            EXPECT_EQ(compacted->sourceSize, source.size());
+            if (muchToRemove && !keepText) {
+                EXPECT_LE(compacted->bytes.size() * 100, source.size() * 85);
             }
             // Nothing is left to take out the second time.
             Result<CompactResult> again = compactMidi(compacted->bytes, CompactOptions{keepText, false});
@@ -272,9 +230,8 @@ TEST(MidiCompact, SoundsTheSameAndIsNeverLarger)
 std::size_t countOf(ByteView file, const Bytes& start)
 {
     std::size_t n = 0;
-    for (const TimedEvent& event : eventsOf(file))
-        n +=
-            event.bytes.size() >= start.size() && std::equal(start.begin(), start.end(), event.bytes.begin());
+    for (const auto& [tick, bytes] : eventsOf(file))
+        n += bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
     return n;
 }
 
@@ -322,12 +279,7 @@ TEST(MidiCompact, CountsWhatItRemovesAndMergesWhenSmaller)
     const Bytes source =
         song(96, {Track().text(0, "t").meta(0, 0x02, bytesOf("c")).tempo(0, 400000).endOfTrack().events(),
                   Track().meta(0, 0x03, bytesOf("n")).meta(0, 0x58, {4, 2, 24, 8}).endOfTrack(9).events(),
-                  Track()
-                      .controlChange(0, 2, 7, 9)
-                      .controlChange(1, 2, 7, 9)
-                      .noteOff(1, 2, 60)
-                      .endOfTrack()
-                      .events()});
+                  hex("00 B2 07 09|01 B2 07 09|01 82 3C 00|00 FF 2F 00")});
     Result<CompactResult> compacted = compactMidi(source);
     ASSERT_TRUE(compacted) << errorOf(compacted);
     const std::pair<CompactRemoval, std::size_t> expected[] = {
@@ -344,20 +296,13 @@ TEST(MidiCompact, CountsWhatItRemovesAndMergesWhenSmaller)
 
 TEST(MidiCompact, RefusesWhatItCannotReadAndKeepsWhatEndedEarly)
 {
-    const struct {
-        const char* name;
-        Bytes source;
-        const char* error;
-    } refused[] = {
-        {"too short", hex("4D 54 68 64"), "too short"},
-        {"SMPTE", withTracks(smfHeader(0, 1, 0xE728), {hex("00 FF 2F 00")}),
-         "SMPTE time division is not supported"},
-        {"no complete track", withTracks(smfHeader(0, 1, 96), {hex("00 90 3C")}), "no complete track"},
+    const std::pair<Bytes, const char*> refused[] = {
+        {hex("4D 54 68 64"), "too short"},
+        {withTracks(smfHeader(0, 1, 0xE728), {hex("00 FF 2F 00")}), "SMPTE time division is not supported"},
+        {withTracks(smfHeader(0, 1, 96), {hex("00 90 3C")}), "no complete track"},
     };
-    for (const auto& c : refused) {
-        SCOPED_TRACE(c.name);
-        EXPECT_THAT(errorOf(compactMidi(c.source)), HasSubstr(c.error));
-    }
+    for (const auto& [source, error] : refused)
+        EXPECT_THAT(errorOf(compactMidi(source)), HasSubstr(error));
     const Bytes cut =
         withTracks(smfHeader(1, 2, 96), {hex("00 90 3C 40 60 3C 00 00 FF 2F 00"), hex("00 91 3C")});
     Result<CompactResult> compacted = compactMidi(cut);
@@ -366,16 +311,10 @@ TEST(MidiCompact, RefusesWhatItCannotReadAndKeepsWhatEndedEarly)
     EXPECT_EQ(countOf(compacted->bytes, hex("90 3C")), 2U);
 }
 
-// The songs the fit is tried on, made once.
-const std::vector<Bytes>& songsToFit()
-{
-    static const std::vector<Bytes> songs{everyKindOfSong(5, 6, true), everyKindOfSong(6, 16, false)};
-    return songs;
-}
-
 TEST(FitEndMark, FitsTheBudgetAndOneMillisecondLaterDoesNot)
 {
-    for (const Bytes& source : songsToFit()) {
+    const Bytes songs[] = {everyKindOfSong(5, 6, true), everyKindOfSong(6, 16, false)};
+    for (const Bytes& source : songs) {
         const MidiFileSummary summary = readMidiFile(source).value();
         ChannelAdjustments adjustments{};
         adjustments[1].octave = 1;
@@ -404,30 +343,22 @@ TEST(FitEndMark, FitsTheBudgetAndOneMillisecondLaterDoesNot)
             }
         }
     }
-}
-
-TEST(FitEndMark, RefusesAStartThatAloneIsOverTheBudget)
-{
-    const Bytes& source = songsToFit().front();
-    const MidiFileSummary summary = readMidiFile(source).value();
+    // A start that alone is over the budget, and one past the song's end.
+    const MidiFileSummary summary = readMidiFile(songs[0]).value();
     EXPECT_THAT(
-        errorOf(fitEndMark(source, summary, {}, 999.5, true, 60)),
+        errorOf(fitEndMark(songs[0], summary, {}, 999.5, true, 60)),
         testing::MatchesRegex(".*\\(1000 ms\\) the result is [0-9]+ bytes, over the limit of 60 bytes\\."));
-    EXPECT_EQ(errorOf(fitEndMark(source, summary, {}, summary.lengthMilliseconds + 1.0, false)),
+    EXPECT_EQ(errorOf(fitEndMark(songs[0], summary, {}, summary.lengthMilliseconds + 1.0, false)),
               kStartMarkPastEndMessage);
-}
-
-TEST(FitEndMark, FitSongCompactsAndCropsOnlyWhenItMust)
-{
-    const Bytes& source = songsToFit().back();
-    const std::size_t compactedSize = compactMidi(source)->bytes.size();
+    // fitSong compacts, and crops only when it must.
+    const std::size_t compactedSize = compactMidi(songs[1])->bytes.size();
     for (std::size_t budget : {compactedSize, compactedSize - 1, compactedSize / 4}) {
         SCOPED_TRACE(budget);
-        Result<FittedSong> fitted = fitSong(source, budget);
+        Result<FittedSong> fitted = fitSong(songs[1], budget);
         ASSERT_TRUE(fitted) << errorOf(fitted);
         EXPECT_LE(fitted->bytes.size(), budget);
         EXPECT_EQ(fitted->fit.has_value(), budget < compactedSize);
-        EXPECT_EQ(fitted->compaction.sourceSize, source.size());
+        EXPECT_EQ(fitted->compaction.sourceSize, songs[1].size());
     }
 }
 

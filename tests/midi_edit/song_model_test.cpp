@@ -1,3 +1,5 @@
+// The notes the song view draws: paired, timed through the tempo map, grouped by channel.
+
 #include "midi_edit/midi_reader.h"
 #include "midi_edit/song_model.h"
 
@@ -7,7 +9,6 @@
 
 #include <random>
 
-// The notes the song view draws: paired, timed through the tempo map, grouped by channel.
 namespace chwr {
 namespace {
 
@@ -25,99 +26,54 @@ std::vector<Note> notesOf(const SongModel& model)
     return notes;
 }
 
-struct NotesCase {
-    const char* name;
-    Bytes file;
-    std::vector<Note> notes; // by channel, then by start
-    double lengthMs;
-};
-
-void PrintTo(const NotesCase& c, std::ostream* out)
+// At 480 ticks per quarter (83 60 as a delta) and 500000 microseconds per quarter, 480
+// ticks are 500 ms.
+TEST(SongModelTest, PairsAndTimesEachNote)
 {
-    *out << c.name;
+    const struct {
+        const char* name;
+        Bytes file;
+        std::vector<Note> notes; // by channel, then by start
+        double lengthMs;
+    } cases[] = {
+        {"the tempo halves the quarter at tick 960, from another track than the notes",
+         song(480, {Track().tempo(960, 250000).endOfTrack().events(),
+                    hex("83 60 90 3C 64|83 60 80 3C 00|00 90 3E 5A|83 60 80 3E 00|00 FF 2F 00")}),
+         {{0, 60, 500, 1000, 100, -1}, {0, 62, 1000, 1250, 90, -1}},
+         1250},
+        {"two Note Ons of one key before their Note Offs: the first on ends at the first off",
+         song(480, {hex("00 92 40 50|81 70 92 40 46|81 70 82 40 00|83 60 82 40 00|00 FF 2F 00")}),
+         {{2, 64, 0, 500, 80, -1}, {2, 64, 250, 1000, 70, -1}},
+         1000},
+        {"a note without its Note Off lasts to the song's end, set by a longer track",
+         song(480, {hex("83 60 93 32 3C|83 60 FF 2F 00"), Track().endOfTrack(1920).events()}),
+         {{3, 50, 500, 2000, 60, -1}},
+         2000},
+        {"running status carries the Note Ons, and a Note On of velocity 0 ends a note",
+         song(480, {hex("00 91 3C 64|83 60 3C 00|00 43 32|87 40 43 00|00 FF 2F 00")}),
+         {{1, 60, 0, 500, 100, -1}, {1, 67, 500, 1500, 50, -1}},
+         1500},
+        {"running status lasts through a meta event; a stray Note Off is passed over; each note takes "
+         "the program in force at its start",
+         song(480, {hex("00 C9 00|00 99 24 5A|00 FF 01 01 61|00 26 70|83 60 89 24 00|00 26 00|00 C9 10|"
+                        "00 99 24 50|00 89 30 00|83 60 24 00|00 FF 2F 00")}),
+         {{9, 36, 0, 500, 90, 0}, {9, 38, 0, 500, 112, 0}, {9, 36, 500, 1000, 80, 16}},
+         1000},
+        {"the walk stops in a cut-short track and keeps the notes it found",
+         song(480, {Track().endOfTrack(960).events(), hex("00 94 46 64|81 70 84 46 00|00 94 48")}),
+         {{4, 70, 0, 250, 100, -1}},
+         1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result<SongModel> model = SongModel::build(c.file);
+        ASSERT_TRUE(model) << model.error();
+        EXPECT_EQ(notesOf(*model), c.notes);
+        EXPECT_EQ(model->lengthMs(), c.lengthMs);
+        // The same length as the open gives.
+        EXPECT_EQ(model->lengthMs(), static_cast<double>((*readMidiFile(c.file)).lengthMilliseconds));
+    }
 }
-
-// At 480 ticks per quarter and 500000 microseconds per quarter, 480 ticks are 500 ms.
-const std::vector<NotesCase>& notesCases()
-{
-    static const std::vector<NotesCase> cases = [] {
-        std::vector<NotesCase> all;
-        // The tempo halves the quarter at tick 960, from another track than the notes.
-        all.push_back(
-            {"TempoChangesInAnotherTrack",
-             song(480, {Track().tempo(960, 250000).endOfTrack(0).events(), Track()
-                                                                               .noteOn(480, 0, 60, 100)
-                                                                               .noteOff(480, 0, 60)
-                                                                               .noteOn(0, 0, 62, 90)
-                                                                               .noteOff(480, 0, 62)
-                                                                               .endOfTrack(0)
-                                                                               .events()}),
-             {{0, 60, 500, 1000, 100, -1}, {0, 62, 1000, 1250, 90, -1}},
-             1250});
-        // Two Note Ons of one key before their Note Offs: the first on ends at the first off.
-        all.push_back({"OverlappingNotesOfOneKeyPairFirstInFirstOut",
-                       song(480, {Track()
-                                      .noteOn(0, 2, 64, 80)
-                                      .noteOn(240, 2, 64, 70)
-                                      .noteOff(240, 2, 64)
-                                      .noteOff(480, 2, 64)
-                                      .endOfTrack(0)
-                                      .events()}),
-                       {{2, 64, 0, 500, 80, -1}, {2, 64, 250, 1000, 70, -1}},
-                       1000});
-        // A note without its Note Off lasts to the song's end, set here by a longer track.
-        all.push_back({"NotesStillSoundingEndAtTheSongsLength",
-                       song(480, {Track().noteOn(480, 3, 50, 60).endOfTrack(480).events(),
-                                  Track().endOfTrack(1920).events()}),
-                       {{3, 50, 500, 2000, 60, -1}},
-                       2000});
-        // Running status carries the Note Ons, and a Note On of velocity 0 ends a note.
-        all.push_back({"RunningStatusAndVelocityZeroAsNoteOff",
-                       song(480, {Track()
-                                      .runningStatus(true)
-                                      .noteOn(0, 1, 60, 100)
-                                      .noteOn(480, 1, 60, 0)
-                                      .noteOn(0, 1, 67, 50)
-                                      .noteOn(960, 1, 67, 0)
-                                      .endOfTrack(0)
-                                      .events()}),
-                       {{1, 60, 0, 500, 100, -1}, {1, 67, 500, 1500, 50, -1}},
-                       1500});
-        // Running status lasts through a meta event; a Note Off of a key that sounds not is
-        // passed over; each note takes the program in force at its start.
-        all.push_back({"ProgramsAtEachNoteAndStrayNoteOffs",
-                       song(480, {concat({Track().programChange(0, 9, 0).noteOn(0, 9, 36, 90).events(),
-                                          hex("00 FF 01 01 61|00 26 70|83 60 89 24 00|00 26 00|00 C9 10|"
-                                              "00 99 24 50|00 89 30 00|83 60 24 00|00 FF 2F 00")})}),
-                       {{9, 36, 0, 500, 90, 0}, {9, 38, 0, 500, 112, 0}, {9, 36, 500, 1000, 80, 16}},
-                       1000});
-        // The walk stops in a cut-short track and keeps the notes it found.
-        all.push_back({"ACutShortTrackKeepsItsNotes",
-                       song(480, {Track().endOfTrack(960).events(),
-                                  concat({Track().noteOn(0, 4, 70, 100).noteOff(240, 4, 70).events(),
-                                          hex("00 94 48")})}),
-                       {{4, 70, 0, 250, 100, -1}},
-                       1000});
-        return all;
-    }();
-    return cases;
-}
-
-class SongModelNotes : public ::testing::TestWithParam<NotesCase> {};
-
-TEST_P(SongModelNotes, PairsAndTimesEachNote)
-{
-    const NotesCase& c = GetParam();
-    Result<SongModel> model = SongModel::build(c.file);
-    ASSERT_TRUE(model) << model.error();
-    EXPECT_EQ(notesOf(*model), c.notes);
-    EXPECT_EQ(model->lengthMs(), c.lengthMs);
-    // The same length as the open gives.
-    EXPECT_EQ(model->lengthMs(), static_cast<double>((*readMidiFile(c.file)).lengthMilliseconds));
-}
-
-INSTANTIATE_TEST_SUITE_P(Songs, SongModelNotes, ::testing::ValuesIn(notesCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SongModelTest, RefusesWhatTheOpenRefuses)
 {
