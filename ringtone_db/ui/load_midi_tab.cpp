@@ -362,6 +362,15 @@ void LoadMidiTab::Command1_Click()
 {
     if (m_filling)
         return;
+    // Loading again would drop what was added, removed or renamed since the last write.
+    if (m_changed) {
+        const int answer = m_services.messages->ask(window(), kWriteBeforeReloadQuestion,
+                                                    {"&Write", "&Discard", "Cancel"}, MessageIcon::Exclamation);
+        if (answer == 0)
+            Command7_Click();
+        if ((answer == 0 && m_changed) || answer < 0 || answer > 1)
+            return;
+    }
     Result<DatabasePaths> paths = m_resolvePaths();
     if (!paths) {
         refuse(QString::fromStdString(paths.error()));

@@ -38,6 +38,10 @@ inline constexpr const char* kPreviewFileName = "Chimewright.dat";
 // The file "Modify MIDI" hands to the "Modify MIDI" tab, in the program's folder.
 inline constexpr const char* kModifyExportFileName = "ModifyExport.mid";
 inline constexpr const char* kNoRingToneSelectedMessage = "No Ring Tone selected.";
+// Asked when "Load Current Ring Tones" would drop ring tones added, removed or renamed
+// since the last write; the answers are Write, Discard and Cancel.
+inline constexpr const char* kWriteBeforeReloadQuestion =
+    "Write the ring tones to the database before loading them again?";
 // Command1's captions, before and after the first load; the button is as wide as the wider.
 inline constexpr const char* kLoadCaption = "Load Current &Ring Tones";
 inline constexpr const char* kReloadCaption = "Reload Current &Ring Tones";

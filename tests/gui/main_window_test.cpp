@@ -9,7 +9,8 @@ using MainWindow = GuiTest;
 // modeless box with the version and the web page; it closes with the window.
 TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
 {
-    installPalmDesktop({"Treo", "Jane", "Old"}), settings.writeSetting(kDbHotSyncIdSetting, "Jane");
+    installPalmDesktop({"Treo", "Jane", "Old"});
+    settings.writeSetting(kDbHotSyncIdSetting, "Jane");
     openWindow();
     EXPECT_EQ(asString(readFile(home() / "midi" / "debug.txt")), "Chimewright Vuruva\r\n");
     SetupTab& setup = *form->setupTab;
@@ -31,7 +32,10 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
     EXPECT_EQ(settings.readSetting(kDbHotSyncIdSetting), "Treo");
     setup.Option1[1]->click();
     EXPECT_EQ(state(), "010111");
-    setup.Command12->click(), ui.answer(path("Treo.PDB")), setup.Command12->click(); // cancelled, then chosen
+    // cancelled, then chosen
+    setup.Command12->click();
+    ui.answer(path("Treo.PDB"));
+    setup.Command12->click();
     EXPECT_EQ(ui.dialogs.at(1), "Open: Locate MIDI Ring Tone Database File, Palm DB File (*.pdb)|*.pdb, " +
                                     userHome().string() + ", ");
     EXPECT_EQ(setup.txtPalmDBPath->text().toStdString() + settings.readSetting(kDbPathSetting),
@@ -39,11 +43,13 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
     EXPECT_EQ(state(), "010111");
 
     settings.writeSetting(kDbPathSetting, path("stored.PDB").string());
-    setup.txtPalmDBPath->clear(), QTest::keyClicks(setup.txtPalmDBPath, "/typed/only.PDB");
+    setup.txtPalmDBPath->clear();
+    QTest::keyClicks(setup.txtPalmDBPath, "/typed/only.PDB");
     EXPECT_EQ(*form->location().ResolveDatabasePath(), "/typed/only.PDB");
     EXPECT_EQ(settings.readSetting(kDbPathSetting), path("stored.PDB").string());
     // The about box takes the focus and gives it back, as the window system does it.
-    form->mnuAbout->trigger(), form->mnuAbout->trigger();
+    form->mnuAbout->trigger();
+    form->mnuAbout->trigger();
     QPointer<frmAbout> box = form->aboutBox;
     ASSERT_TRUE(box && form->findChildren<frmAbout*>().size() == 1 && !box->isModal());
     QEvent deactivate(QEvent::WindowDeactivate), activate(QEvent::WindowActivate);
@@ -51,15 +57,19 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
     EXPECT_EQ(box->lblVersion->text(), CHWR_VERSION);
     QTest::mouseClick(box->Label2, Qt::LeftButton);
     EXPECT_EQ(setup.txtPalmDBPath->text(), "/typed/only.PDB");
-    box->cmdOK->click(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    box->cmdOK->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(box.isNull());
     QCoreApplication::sendEvent(form.get(), &activate);
     EXPECT_EQ(setup.txtPalmDBPath->text().toStdString(), path("stored.PDB").string());
-    setup.Option1[0]->click(), setup.Command18->click();
+    setup.Option1[0]->click();
+    setup.Command18->click();
     EXPECT_EQ(state(), "101000");
     EXPECT_EQ(ui.opened, QStringList(2, "https://chimewright-vuruva.example.org/")); // link and button
-    form->mnuAbout->trigger(), box = form->aboutBox;
-    form->close(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    form->mnuAbout->trigger();
+    box = form->aboutBox;
+    form->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(box.isNull());
 }
 
@@ -89,11 +99,14 @@ TEST_F(MainWindow, EveryButtonAndTabHasAnAccessKeyOfItsOwn)
     const std::tuple<char, int, std::string> presses[] = {
         {'t', 2, ""},          {'b', 2, "Open: Locate"}, {'l', 0, ""},
         {'d', 0, "Open: Add"}, {'e', 0, "Save: Export"}, {'m', 1, ""}};
-    form->SSTab1->setCurrentIndex(0), clickRow(0); // a row to export
+    // a row to export
+    form->SSTab1->setCurrentIndex(0);
+    clickRow(0);
     form->setupTab->Option1[1]->click();           // Browse enabled
     for (const auto& [key, tab, dialog] : presses) {
         SCOPED_TRACE(key);
-        ui.dialogs.clear(), QTest::keyClick(form.get(), key, Qt::AltModifier);
+        ui.dialogs.clear();
+        QTest::keyClick(form.get(), key, Qt::AltModifier);
         (void)QTest::qWaitFor([&] { return !ui.dialogs.empty(); }, dialog.empty() ? 0 : 2000);
         const std::string shown = ui.dialogs.empty() ? "" : ui.dialogs.front().substr(0, dialog.size());
         EXPECT_EQ(std::pair(form->SSTab1->currentIndex(), shown), std::pair(tab, dialog));
@@ -128,7 +141,8 @@ TEST_F(MainWindow, ClosingWithUnwrittenRingTonesAsksWhetherToWriteThem)
     for (const auto& [answer, exit, closed, written] : answers) {
         SCOPED_TRACE(::testing::Message() << answer << (exit ? " through Exit" : " closing the window"));
         openAndLoad();
-        addFile(writeFile("Flute.mid", smallSong(40))), ui.replies = {answer};
+        addFile(writeFile("Flute.mid", smallSong(40)));
+        ui.replies = {answer};
         EXPECT_EQ(leave(exit), closed);
         EXPECT_THAT(said(), StartsWith("Exclamation: Write the ring tones to the database before closing? "
                                        "[&Write|&Discard|Cancel]"));
@@ -138,6 +152,19 @@ TEST_F(MainWindow, ClosingWithUnwrittenRingTonesAsksWhetherToWriteThem)
     openAndLoad();
     EXPECT_TRUE(leave(true) && leave(false));
     EXPECT_EQ(said(), "");
+    // "Load Current Ring Tones" asks the same before it drops them: the answer, then the rows
+    // listed and the ring tones in the database.
+    const std::tuple<int, int, std::size_t> reloads[] = {{2, 3, 2}, {-1, 3, 2}, {1, 2, 2}, {0, 3, 3}};
+    for (const auto& [answer, rows, inDatabase] : reloads) {
+        SCOPED_TRACE(answer);
+        openAndLoad();
+        addFile(writeFile("Flute.mid", smallSong(40)));
+        ui.replies = {answer};
+        load().Command1->click();
+        EXPECT_THAT(said(), StartsWith("Exclamation: " + std::string(kWriteBeforeReloadQuestion)));
+        EXPECT_EQ(std::tuple(load().ListView1->topLevelItemCount(), written().size(), form->isWindowModified()),
+                  std::tuple(rows, inDatabase, rows != static_cast<int>(inDatabase)));
+    }
 }
 
 // Without Palm Desktop, the first start takes J-Pilot's backup of the database (under
@@ -150,10 +177,12 @@ TEST_F(MainWindow, TheFirstStartFindsJPilotsBackupOrPointsToTheSetupTab)
     EXPECT_EQ(form->SSTab1->currentWidget(), form->setupTab);
     for (const std::string holder : {"user", "jpilot"}) {
         SCOPED_TRACE(holder);
-        fs::remove_all(path("user")), jpilotHome = holder == "jpilot" ? path(holder) : fs::path();
+        fs::remove_all(path("user"));
+        jpilotHome = holder == "jpilot" ? path(holder) : fs::path();
         const fs::path backup = writeFile(holder + "/.jpilot/backup/MIDI Ring Tones.pdb",
                                           PdbBuilder().ringTone("Chime", smallSong()).build());
-        settings.writeSetting(kDbOptionSetting, ""), settings.writeSetting(kDbPathSetting, "");
+        settings.writeSetting(kDbOptionSetting, "");
+        settings.writeSetting(kDbPathSetting, "");
         openWindow();
         EXPECT_EQ(std::tuple(said(), form->setupTab->txtPalmDBPath->text().toStdString(),
                              form->setupTab->Option1[1]->isChecked()),
@@ -170,17 +199,22 @@ TEST_F(MainWindow, FileDialogsStartWhereTheUserLastWas)
 {
     openAndLoad();
     const auto startedIn = [&](const char* folder) { return HasSubstr(", " + path(folder).string() + ", "); };
-    addFile(writeFile("songs/Flute.mid", smallSong(40))), load().Command2->click();
+    addFile(writeFile("songs/Flute.mid", smallSong(40)));
+    load().Command2->click();
     EXPECT_THAT(ui.dialogs.back(), startedIn("songs"));
     QPushButton& browse = *form->setupTab->Command12;
-    ui.answer(home() / kHeaderSnapshotFileName), browse.click();
+    ui.answer(home() / kHeaderSnapshotFileName);
+    browse.click();
     EXPECT_EQ(said(), "Exclamation: " + std::string(kWorkingCopyRefusal));
     EXPECT_EQ(form->setupTab->txtPalmDBPath->text().toStdString(), database.string());
     EXPECT_THAT(ui.dialogs.back(), startedIn("Treo")) << "the folder of the database chosen under Path:";
-    ui.answer(writeFile("backups/Other.PDB", PdbBuilder().build())), browse.click();
-    writeFile("user/.jpilot/backup/MIDI Ring Tones.pdb", {}), browse.click();
+    ui.answer(writeFile("backups/Other.PDB", PdbBuilder().build()));
+    browse.click();
+    writeFile("user/.jpilot/backup/MIDI Ring Tones.pdb", {});
+    browse.click();
     EXPECT_THAT(ui.dialogs.back(), startedIn("user/.jpilot/backup"));
-    fs::remove_all(path("user/.jpilot")), browse.click();
+    fs::remove_all(path("user/.jpilot"));
+    browse.click();
     EXPECT_THAT(ui.dialogs.back(), startedIn("backups"));
 }
 
