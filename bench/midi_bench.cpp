@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <unistd.h>
 
 namespace chwr::bench {
@@ -17,18 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kRingTone = 64 * 1024;
-constexpr std::size_t kOneMegabyte = 1024 * 1024;
-constexpr std::size_t kTenMegabytes = 10 * kOneMegabyte;
-
-const Bytes& song(std::size_t size)
-{
-    static std::map<std::size_t, Bytes> songs;
-    auto it = songs.find(size);
-    if (it == songs.end())
-        it = songs.emplace(size, generateSong(size)).first;
-    return it->second;
-}
 
 std::uint32_t bigEndian32(const std::uint8_t* p)
 {

@@ -7,23 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <map>
 
 namespace chwr::bench {
 namespace {
 
-constexpr std::size_t kRingTone = 64 * 1024;
-constexpr std::size_t kOneMegabyte = 1024 * 1024;
-constexpr std::size_t kTenMegabytes = 10 * kOneMegabyte;
-
-const Bytes& song(std::size_t size)
-{
-    static std::map<std::size_t, Bytes> songs;
-    auto it = songs.find(size);
-    if (it == songs.end())
-        it = songs.emplace(size, generateSong(size)).first;
-    return it->second;
-}
 
 // The plain rewrite into memory: what compaction is measured against.
 void BM_RewriteToMemory(benchmark::State& state)

@@ -2,6 +2,7 @@
 
 #include "midi_edit/smf_format.h"
 
+#include <map>
 #include <random>
 #include <string>
 
@@ -157,6 +158,15 @@ Bytes generateSong(std::size_t targetBytes, std::uint32_t seed)
         file.insert(file.end(), track.bytes.begin(), track.bytes.end());
     }
     return file;
+}
+
+const Bytes& song(std::size_t size)
+{
+    static std::map<std::size_t, Bytes> songs;
+    auto it = songs.find(size);
+    if (it == songs.end())
+        it = songs.emplace(size, generateSong(size)).first;
+    return it->second;
 }
 
 }  // namespace chwr::bench

@@ -13,4 +13,12 @@ namespace chwr::bench {
 // under running status. The same seed gives the same bytes.
 Bytes generateSong(std::size_t targetBytes, std::uint32_t seed = 1);
 
+// The sizes the benchmarks measure: a ring tone, and two songs far larger.
+inline constexpr std::size_t kRingTone = 64 * 1024;
+inline constexpr std::size_t kOneMegabyte = 1024 * 1024;
+inline constexpr std::size_t kTenMegabytes = 10 * kOneMegabyte;
+
+// generateSong(size), made once per size for the whole program.
+const Bytes& song(std::size_t size);
+
 }  // namespace chwr::bench

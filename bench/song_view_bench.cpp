@@ -10,27 +10,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 
 namespace chwr::bench {
 namespace {
 
-constexpr std::size_t kRingTone = 64 * 1024;
-constexpr std::size_t kOneMegabyte = 1024 * 1024;
 // A wide window's view.
 constexpr int kViewWidth = 1600;
 constexpr int kViewHeight = 400;
 // The stretch a zoomed view shows, in milliseconds.
 constexpr double kZoomedSpanMs = 20000;
-
-const Bytes& song(std::size_t size)
-{
-    static std::map<std::size_t, Bytes> songs;
-    auto it = songs.find(size);
-    if (it == songs.end())
-        it = songs.emplace(size, generateSong(size)).first;
-    return it->second;
-}
 
 void BM_BuildSongModel(benchmark::State& state)
 {
