@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -189,19 +190,11 @@ TEST_F(ChwrCliTest, FitMakesALargeSongARingTone)
 }
 
 // The words that start with "--" in a text; in roff a dash is written "\-".
-std::set<std::string> optionsIn(std::string text)
+std::set<std::string> optionsIn(const std::string& text)
 {
-    for (std::size_t at = 0; (at = text.find("\\-", at)) != std::string::npos;)
-        text.erase(at, 1);
-    std::set<std::string> options;
-    for (std::size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
-        const std::size_t end =
-            std::min(text.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 2), text.size());
-        if (end > at + 2 && text[at + 2] != '-')
-            options.insert(text.substr(at, end - at));
-        at = end;
-    }
-    return options;
+    const std::string plain = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    const std::regex option("--[a-z][a-z-]*");
+    return {std::sregex_token_iterator(plain.begin(), plain.end(), option), {}};
 }
 
 // The first word of each line that starts with `prefix` and then no space.

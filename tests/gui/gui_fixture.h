@@ -139,6 +139,35 @@ protected:
     LoadMidiTab& load() { return *form->loadTab; }
     ModifyMidiTab& modify() { return *form->modifyTab; }
     static ScriptedPlayer& player(MMControl* c) { return static_cast<ScriptedPlayer&>(c->player()); }
+    ScriptedPlayer& preview() { return player(modify().MMControl1); }
+    MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
+    // "Open File" on the "Modify MIDI" tab, on a file that the preview player times as lengthMs.
+    void open(const fs::path& file, std::int64_t lengthMs = 2000)
+    {
+        ui.answer(file);
+        preview().setLength(lengthMs);
+        modify().Command5->click();
+    }
+    // Moves a player to ms and raises its status update, as playing there would.
+    static void reach(ScriptedPlayer& player, std::int64_t ms)
+    {
+        player.setPosition(ms);
+        player.raiseStatusUpdate();
+    }
+    // Drags files onto target and drops them there: whether the drag and the drop were taken.
+    static std::pair<bool, bool> drop(QWidget* target, const std::vector<fs::path>& files)
+    {
+        QMimeData mime;
+        for (const fs::path& file : files)
+            mime.setUrls(mime.urls() << QUrl::fromLocalFile(toQString(file)));
+        QDragEnterEvent entered({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped({5, 5}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        entered.setAccepted(false);
+        dropped.setAccepted(false);
+        QApplication::sendEvent(target, &entered);
+        QApplication::sendEvent(target, &dropped);
+        return {entered.isAccepted(), dropped.isAccepted()};
+    }
     QTreeWidget& list() { return *form->loadTab->ListView1; }
     // Each row's text in a column of the ring tone list.
     QStringList column(int column)

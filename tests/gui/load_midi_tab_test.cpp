@@ -16,18 +16,6 @@ protected:
                 (form->isWindowModified() ? " *" : ""))
             .toStdString();
     }
-    // Drags files onto the list and drops them there: whether the drag and the drop were taken.
-    bool drop(const std::vector<fs::path>& files)
-    {
-        QMimeData mime;
-        for (const fs::path& file : files)
-            mime.setUrls(mime.urls() << QUrl::fromLocalFile(toQString(file)));
-        QDragEnterEvent entered({10, 10}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent dropped({10, 10}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(list().viewport(), &entered);
-        QApplication::sendEvent(list().viewport(), &dropped);
-        return entered.isAccepted() && dropped.isAccepted();
-    }
 };
 
 // An action that fails says why in the user's words, never naming the program's working
@@ -38,18 +26,21 @@ TEST_F(LoadMidi, ActionsSayWhyTheyFailAndThoseLackingWhatTheyNeedChangeNothing)
     const std::string none = path("none.PDB").string(), missing = path("no such folder/Morning.mid").string();
     const fs::path preview = home() / kPreviewFileName;
     const std::string big = writeFile("big.mid", midiFileOfSize(64001)).string();
+    const fs::path rmi = writeFile("a.rmi", smallSong());
     installPalmDesktop({});
     // Whether the list is loaded first, whether the action changes nothing, the action, what it says.
     const std::vector<std::tuple<bool, bool, std::function<void()>, std::string>> cases = {
         {false, true, [&] { load().Command2_Click(); }, notLoaded},
-        {false, true, [&] { EXPECT_TRUE(drop({writeFile("a.rmi", smallSong())})); }, notLoaded},
+        {false, true, [&] { EXPECT_EQ(drop(list().viewport(), {rmi}), std::pair(true, true)); }, notLoaded},
         {false, true, [&] { clickRow(-1); }, notLoaded},
         {false, true, [&] { load().Command1->click(); },
          "No HotSync user is selected: choose one under \"Hotsync ID (shortname):\", or choose the database "
          "file under \"Path:\"."},
         {false, true,
          [&] {
-             form->location().selectOption(1), form->location().setPathText(none), load().Command1->click();
+             form->location().selectOption(1);
+             form->location().setPathText(none);
+             load().Command1->click();
          },
          "The MIDI Ring Tone database does not exist for this user: " + none},
         {true, true, [&] { clickRow(-1); }, notSelected},
@@ -66,7 +57,12 @@ TEST_F(LoadMidi, ActionsSayWhyTheyFailAndThoseLackingWhatTheyNeedChangeNothing)
         {true, true, [&] { ui.installRefusal = "No HotSync tool was found.", load().Command7->click(); },
          "The ring tones were written to \"" + path("Treo/MIDI_Ring_Tones.PDB").string() +
              "\", but no HotSync tool took the database.\n\nNo HotSync tool was found."},
-        {true, false, [&] { clickRow(0), ui.answer(missing), load().Command13->click(); },
+        {true, false,
+         [&] {
+             clickRow(0);
+             ui.answer(missing);
+             load().Command13->click();
+         },
          "Critical: Cannot write \"" + missing + "\": " + systemMessage(ENOENT)},
         {true, false,
          [&] {
@@ -75,7 +71,11 @@ TEST_F(LoadMidi, ActionsSayWhyTheyFailAndThoseLackingWhatTheyNeedChangeNothing)
              clickRow(0);
          },
          "Cannot open the ring tone \"Morning\": it holds no music."},
-        {true, false, [&] { player(load().MMControl2).failNextOpen("No SoundFont."), clickRow(0); },
+        {true, false,
+         [&] {
+             player(load().MMControl2).failNextOpen("No SoundFont.");
+             clickRow(0);
+         },
          "No SoundFont."},
     };
     for (const auto& [loaded, nothing, act, message] : cases) {
@@ -150,9 +150,10 @@ TEST_F(LoadMidi, AddedMidiFilesAreWrittenOnlyToTheFileTheListCameFrom)
     writeFile("elsewhere.PDB", other);
     load().Command1->click();
     const fs::path text = writeFile("drop/notes.txt", bytesOf("notes"));
-    EXPECT_FALSE(drop({text}));
-    EXPECT_TRUE(drop({writeFile("drop/Flute.MIDI", smallSong(40)),
-                      writeFile("drop/Big.mid", midiFileOfSize(64001)), text}));
+    EXPECT_EQ(drop(list().viewport(), {text}), std::pair(false, false));
+    EXPECT_EQ(drop(list().viewport(), {writeFile("drop/Flute.MIDI", smallSong(40)),
+                                       writeFile("drop/Big.mid", midiFileOfSize(64001)), text}),
+              std::pair(true, true));
     EXPECT_EQ(said(), "Exclamation: Big.mid: This MIDI file is larger than 64k and cannot be imported.");
     clickRow(0);
     player(load().MMControl2).clearCalls();
@@ -161,8 +162,8 @@ TEST_F(LoadMidi, AddedMidiFilesAreWrittenOnlyToTheFileTheListCameFrom)
     writeFile("elsewhere.PDB", bytesOf("too short for a header"));
     ui.replies = {1}; // the dropped ring tones are let go
     load().Command1->click();
-    EXPECT_THAT(said(), AllOf(HasSubstr(kWriteBeforeReloadQuestion), HasSubstr("Exclamation: The ring tone database"),
-                              HasSubstr("damaged")));
+    EXPECT_THAT(said(), AllOf(HasSubstr(kWriteBeforeReloadQuestion),
+                              HasSubstr("Exclamation: The ring tone database"), HasSubstr("damaged")));
     EXPECT_EQ(shown(), " | 1 2 7");
     EXPECT_EQ(player(load().MMControl2).commands(), Calls{"Close"});
     load().Command7_Click();
@@ -170,12 +171,9 @@ TEST_F(LoadMidi, AddedMidiFilesAreWrittenOnlyToTheFileTheListCameFrom)
     EXPECT_EQ(readFile(path("elsewhere.PDB")), bytesOf("too short for a header"));
 }
 
-// The list takes the room the window gives, the buttons keep theirs, the name column fills
-// the row; the longer caption after a load moves nothing. A clicked ring tone plays under
-// the transport control, which follows and polls the player; played to its end, it stands at
-// its start again; it is exported under a free name. Keys do what the mouse does: a move
-// plays the row it reaches, Space and Return play it, F2 renames and Delete removes it, the
-// menu key opens its menu, whose Rename and Remove follow chwr rename and chwr remove.
+// The list grows with the window, the buttons do not. A clicked ring tone plays under the
+// transport control, rewinds at its end, and is exported under a free name. Keys do what the
+// mouse does: a move or Space plays, F2 renames, Delete removes, the menu key opens the menu.
 TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
 {
     openAndLoad();
@@ -190,8 +188,8 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
     EXPECT_EQ(geometry(), before);
     form->resize(form->size() + QSize(300, 200));
     QCoreApplication::processEvents();
-    EXPECT_EQ(std::pair(list().width(), load().Command13->size()),
-              std::pair(std::get<0>(before).width() + 300, std::get<2>(before).size()));
+    EXPECT_EQ(std::pair(list().size(), load().Command13->size()),
+              std::pair(std::get<0>(before).size() + QSize(300, 200), std::get<2>(before).size()));
     const QHeaderView& header = *list().header();
     EXPECT_EQ(std::pair(header.sectionSize(0) + header.sectionSize(1) + header.sectionSize(2),
                         header.sectionSize(1)),
@@ -225,27 +223,25 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
     EXPECT_TRUE(QTest::qWaitFor([&] { return preview.polls() > polls; }, 5000));
     preview.clearCalls();
     // not at the end: nothing
-    preview.setPosition(4000);
-    preview.raiseStatusUpdate();
-    preview.setPosition(preview.length());
-    preview.raiseStatusUpdate();
+    reach(preview, 4000);
+    reach(preview, preview.length());
     EXPECT_EQ(preview.commands(), Calls{"Prev"});
     ASSERT_TRUE(control.command("Close").ok());
     EXPECT_EQ(transport(), ", 0:00.0 / 0:00.0, 0");
-    clickRow(0);
-    writeFile("user/Morning.mid", bytesOf("taken"));
-    ui.answer(path("Morning.mid"));
+    clickRow(1);
+    writeFile("user/Ring (2).mid", bytesOf("taken"));
+    ui.answer(path("Ring.mid"));
     load().Command13->click();
     EXPECT_EQ(ui.dialogs.at(0), "Save: Export MIDI File, MIDI File (*.mid)|*.mid, , " +
-                                    (userHome() / "Morning (1).mid").string());
-    EXPECT_EQ(readFile(path("Morning.mid")), data[0]);
+                                    (userHome() / "Ring (1) (2).mid").string());
+    EXPECT_EQ(readFile(path("Ring.mid")), data[1]);
 
-    // the first row is current, not selected
+    // the second row is current, not selected
     list().clearSelection();
     list().setFocus();
     // Each key, then the row selected and played.
     const std::pair<Qt::Key, int> keys[] = {
-        {Qt::Key_Space, 0}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0}, {Qt::Key_End, 1}, {Qt::Key_Return, 1}};
+        {Qt::Key_Space, 1}, {Qt::Key_Up, 0}, {Qt::Key_End, 1}, {Qt::Key_Home, 0}, {Qt::Key_Return, 0}};
     for (const auto& [key, row] : keys) {
         SCOPED_TRACE(QTest::toString(QKeySequence(key)));
         preview.clearCalls();
@@ -270,18 +266,18 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
     load().ListView1Menu->hide();
     rename(QString(kMaxToneNameBytes + 1, 'n'));
     EXPECT_EQ(said(), "Exclamation: " + checkRingToneName(Bytes(kMaxToneNameBytes + 1, 'n')).error());
-    EXPECT_EQ(shown(), "Morning, Ring (2) [0] | 1 2 7 13 14");
+    EXPECT_EQ(shown(), "Morning, Ring (2) [0] | 1 2 7 13 14 P");
     QApplication::setActiveWindow(form.get()); // back from the menu
-    QTest::keyClick(&list(), Qt::Key_F2);
-    rename("Bell");
-    EXPECT_EQ(shown(), "Bell, Ring (2) [0] | 1 2 7 13 14 *");
-    QTest::keyClick(&list(), Qt::Key_Down);
+    // The played row goes with its preview, though the row after it takes its place.
     preview.clearCalls();
     QTest::keyClick(&list(), Qt::Key_Delete);
-    EXPECT_EQ(shown(), "Bell [0] | 1 2 7 13 14 *");
+    EXPECT_EQ(shown(), "Ring (2) [0] | 1 2 7 13 14 *");
     EXPECT_EQ(preview.commands(), Calls{"Close"}) << "the row selected after it is not played";
+    QTest::keyClick(&list(), Qt::Key_F2);
+    rename("Bell");
+    EXPECT_EQ(shown(), "Bell [0] | 1 2 7 13 14 *");
     load().Command7->click();
-    EXPECT_EQ(written(), (Tones{{"Bell", data[0]}}));
+    EXPECT_EQ(written(), (Tones{{"Bell", data[1]}}));
     EXPECT_FALSE(form->isWindowModified());
     QTest::keyClick(&list(), Qt::Key_Menu); // the menu of the current row
     ASSERT_TRUE(load().ListView1Menu->isVisible());

@@ -28,8 +28,8 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
     setup.Combo1->setEditText("Old");
     EXPECT_EQ(settings.readSetting(kDbHotSyncIdSetting), "Old");
     emit setup.Combo1->activated(0);
-    EXPECT_EQ(*form->location().ResolveDatabasePath(), path("Palm/Treo/Backup/MIDI_Ring_Tones.PDB"));
-    EXPECT_EQ(settings.readSetting(kDbHotSyncIdSetting), "Treo");
+    EXPECT_EQ(std::pair(*form->location().ResolveDatabasePath(), settings.readSetting(kDbHotSyncIdSetting)),
+              std::pair(path("Palm/Treo/Backup/MIDI_Ring_Tones.PDB"), std::string("Treo")));
     setup.Option1[1]->click();
     EXPECT_EQ(state(), "010111");
     // cancelled, then chosen
@@ -41,12 +41,11 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
     EXPECT_EQ(setup.txtPalmDBPath->text().toStdString() + settings.readSetting(kDbPathSetting),
               path("Treo.PDB").string() + path("Treo.PDB").string());
     EXPECT_EQ(state(), "010111");
-
     settings.writeSetting(kDbPathSetting, path("stored.PDB").string());
     setup.txtPalmDBPath->clear();
     QTest::keyClicks(setup.txtPalmDBPath, "/typed/only.PDB");
-    EXPECT_EQ(*form->location().ResolveDatabasePath(), "/typed/only.PDB");
-    EXPECT_EQ(settings.readSetting(kDbPathSetting), path("stored.PDB").string());
+    EXPECT_EQ(std::pair(*form->location().ResolveDatabasePath(), settings.readSetting(kDbPathSetting)),
+              std::pair(fs::path("/typed/only.PDB"), path("stored.PDB").string()));
     // The about box takes the focus and gives it back, as the window system does it.
     form->mnuAbout->trigger();
     form->mnuAbout->trigger();
@@ -102,7 +101,7 @@ TEST_F(MainWindow, EveryButtonAndTabHasAnAccessKeyOfItsOwn)
     // a row to export
     form->SSTab1->setCurrentIndex(0);
     clickRow(0);
-    form->setupTab->Option1[1]->click();           // Browse enabled
+    form->setupTab->Option1[1]->click(); // Browse enabled
     for (const auto& [key, tab, dialog] : presses) {
         SCOPED_TRACE(key);
         ui.dialogs.clear();
@@ -125,46 +124,46 @@ TEST_F(MainWindow, EveryButtonAndTabHasAnAccessKeyOfItsOwn)
     }
 }
 
-// Closing with ring tones not written asks first: Write writes and closes, Discard closes,
-// Cancel (or closing the question) stays; "&Exit" asks the same. Unchanged, nothing is asked.
-TEST_F(MainWindow, ClosingWithUnwrittenRingTonesAsksWhetherToWriteThem)
+// Closing or reloading with ring tones not written asks first: Write writes and goes on,
+// Discard goes on, Cancel (or closing the question) stays; "&Exit" asks as closing does.
+// Unchanged, nothing is asked.
+TEST_F(MainWindow, ClosingOrReloadingWithUnwrittenRingTonesAsksWhetherToWriteThem)
 {
     int ended = 0; // the calls of endProgram
-    const auto leave = [&](bool exit) {
+    const auto act = [&](const std::string& action) {
+        ended = 0;
         form->endProgram = [&ended] { ++ended; };
-        return exit ? (ended = 0, form->mnuExit->trigger(), ended == 1) : form->close();
+        if (action == "close")
+            return form->close();
+        if (action == "Exit")
+            form->mnuExit->trigger();
+        else
+            load().Command1->click();
+        return ended == 1;
     };
-    // The answer, whether through "&Exit", then whether the window went and the list was written.
-    const std::tuple<int, bool, bool, bool> answers[] = {{0, false, true, true},   {1, false, true, false},
-                                                         {2, false, false, false}, {-1, false, false, false},
-                                                         {0, true, true, true},    {2, true, false, false}};
-    for (const auto& [answer, exit, closed, written] : answers) {
-        SCOPED_TRACE(::testing::Message() << answer << (exit ? " through Exit" : " closing the window"));
+    // The action and the answer, then whether the window went, the rows listed and the ring
+    // tones in the database.
+    const std::tuple<std::string, int, bool, int, std::size_t> cases[] = {
+        {"close", 0, true, 3, 3},   {"close", 1, true, 3, 2},    {"close", 2, false, 3, 2},
+        {"close", -1, false, 3, 2}, {"Exit", 0, true, 3, 3},     {"Exit", 2, false, 3, 2},
+        {"reload", 2, false, 3, 2}, {"reload", -1, false, 3, 2}, {"reload", 1, false, 2, 2},
+        {"reload", 0, false, 3, 3}};
+    for (const auto& [action, answer, closed, rows, inDatabase] : cases) {
+        SCOPED_TRACE(action + " " + std::to_string(answer));
         openAndLoad();
         addFile(writeFile("Flute.mid", smallSong(40)));
         ui.replies = {answer};
-        EXPECT_EQ(leave(exit), closed);
-        EXPECT_THAT(said(), StartsWith("Exclamation: Write the ring tones to the database before closing? "
-                                       "[&Write|&Discard|Cancel]"));
-        EXPECT_EQ(std::pair(this->written().size(), form->isWindowModified()),
-                  std::pair(std::size_t{written ? 3u : 2u}, !written));
-    }
-    openAndLoad();
-    EXPECT_TRUE(leave(true) && leave(false));
-    EXPECT_EQ(said(), "");
-    // "Load Current Ring Tones" asks the same before it drops them: the answer, then the rows
-    // listed and the ring tones in the database.
-    const std::tuple<int, int, std::size_t> reloads[] = {{2, 3, 2}, {-1, 3, 2}, {1, 2, 2}, {0, 3, 3}};
-    for (const auto& [answer, rows, inDatabase] : reloads) {
-        SCOPED_TRACE(answer);
-        openAndLoad();
-        addFile(writeFile("Flute.mid", smallSong(40)));
-        ui.replies = {answer};
-        load().Command1->click();
-        EXPECT_THAT(said(), StartsWith("Exclamation: " + std::string(kWriteBeforeReloadQuestion)));
-        EXPECT_EQ(std::tuple(load().ListView1->topLevelItemCount(), written().size(), form->isWindowModified()),
+        EXPECT_EQ(act(action), closed);
+        const std::string question = action == "reload"
+                                         ? kWriteBeforeReloadQuestion
+                                         : "Write the ring tones to the database before closing?";
+        EXPECT_THAT(said(), StartsWith("Exclamation: " + question + " [&Write|&Discard|Cancel]"));
+        EXPECT_EQ(std::tuple(list().topLevelItemCount(), written().size(), form->isWindowModified()),
                   std::tuple(rows, inDatabase, rows != static_cast<int>(inDatabase)));
     }
+    openAndLoad();
+    EXPECT_TRUE(act("Exit") && act("close"));
+    EXPECT_EQ(said(), "");
 }
 
 // Without Palm Desktop, the first start takes J-Pilot's backup of the database (under

@@ -37,23 +37,14 @@ protected:
         preview().clearCalls();
         open(songPath);
     }
-    // "Open File" on a file that the preview player times as lengthMs.
-    void open(const fs::path& file, std::int64_t lengthMs = 2000)
-    {
-        ui.answer(file);
-        preview().setLength(lengthMs);
-        modify().Command5->click();
-    }
     void apply(const QString& start, const QString& end)
     {
         modify().txtMarkStartMSec->setText(start);
         modify().txtMarkEndMSec->setText(end);
         modify().Command11->click();
     }
-    ScriptedPlayer& preview() { return player(modify().MMControl1); }
     ScriptedPlayer& result() { return player(modify().MMControl3); }
     fs::path head() const { return home() / "head"; }
-    MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
     QString buttons() { return enabled(modify(), "Command"); }
     // Properties, crop numbers, rows with a program ("row:program"), row 0's octave, buttons.
     QString shown()
@@ -97,9 +88,19 @@ TEST_F(ModifyMidi, OpenShowsTheSongAndTheCropFrameFollowsItsPreview)
         modify().Command5_Click();
     };
     const std::vector<std::tuple<const char*, std::function<void()>, std::string>> cases = {
-        {"a cancelled dialog", [&] { ui.cancel(), modify().Command5->click(); }, ""},
+        {"a cancelled dialog",
+         [&] {
+             ui.cancel();
+             modify().Command5->click();
+         },
+         ""},
         {"the reader refuses", [&] { open(broken); }, readMidiFile(broken).error()},
-        {"the player refuses", [&] { preview().failNextOpen("No."), open(other); }, "No."},
+        {"the player refuses",
+         [&] {
+             preview().failNextOpen("No.");
+             open(other);
+         },
+         "No."},
         {"nothing to play", [&] { open(other, 0); }, "The MIDI file \"other.mid\" has nothing to play."},
         {"a refused hand-off", refusedHandOff, readMidiFile(handOff).error()},
     };
@@ -114,7 +115,6 @@ TEST_F(ModifyMidi, OpenShowsTheSongAndTheCropFrameFollowsItsPreview)
                     modify().DataRepeater1->isVisibleTo(&modify()));
         EXPECT_EQ(modify().Command5Tag, "");
     }
-
     // The crop frame: marks from the player's position, going to a mark, the report, the slider.
     preview().setLength(2000);
     preview().setPosition(700);
@@ -132,14 +132,11 @@ TEST_F(ModifyMidi, OpenShowsTheSongAndTheCropFrameFollowsItsPreview)
     EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=700", "Play", "Stop", "Stop", "From=1200", "Play",
                                         "Stop", "Stop", "From=2000", "Play", "Stop", "Stop"}));
     EXPECT_EQ(said(), "Exclamation: The end mark \"\" is not a number of milliseconds.");
-    preview().setPosition(1000);
-    preview().raiseStatusUpdate();
+    reach(preview(), 1000);
     EXPECT_EQ(shown().section(", ", 3, 8) + QString(" %1").arg(modify().HScroll1->value()),
               "700, , 1000, 960, 2000, 1920 50");
-    preview().setPosition(0);
-    preview().raiseStatusUpdate();
+    reach(preview(), 0);
     EXPECT_EQ(shown().section(", ", 3, 8), "700, , 0, , 2000, 1920");
-
     // Dragging the slider moves the player (halves to the even neighbour); its arrows do not.
     preview().setLength(12345);
     preview().clearCalls();
@@ -151,10 +148,8 @@ TEST_F(ModifyMidi, OpenShowsTheSongAndTheCropFrameFollowsItsPreview)
     EXPECT_EQ(preview().calls(), (Calls{"Stop", "From=6172", "Play", "Stop"}));
 }
 
-// Apply checks the marks before it touches anything and crops the song between them. It
-// rewrites the song with the rows' edits under the progress window, holds the list's
-// reload and hand-off back for the run, and plays the result. Cancel, or closing the main
-// window, stops a run and leaves no result to save or load.
+// Apply checks the marks first, then rewrites the song between them with the rows' edits under
+// the progress window (the list waits) and plays the result; Cancel or closing stops a run.
 TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels)
 {
     start();
@@ -168,15 +163,13 @@ TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels
         apply(from, to);
         EXPECT_EQ(said(), message);
     }
-    EXPECT_FALSE(fs::exists(head()));
-    EXPECT_TRUE(result().calls().empty());
-    EXPECT_EQ(buttons(), kOpened);
+    EXPECT_EQ(std::tuple(fs::exists(head()), result().calls().size(), buttons()),
+              std::tuple(false, 0u, kOpened));
     // 500 to 1500 ms keeps ticks 480 to 1440; with no edit, the song comes out as it went in.
     apply("500", "1500");
     EXPECT_EQ(readMidiFile(head())->lengthTicks, 960);
     apply("0", "2000");
     EXPECT_EQ(readFile(head()), threeTrackSong());
-
     editor(0).spnOctave->setValue(1);
     result().clearCalls();
     QString during;
@@ -190,8 +183,7 @@ TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels
     });
     apply("0", "2000");
     EXPECT_EQ(during, "1, Processing Track 1 ..., 0, Command9 Command10 Command15 Command16");
-    EXPECT_EQ(said(), "");
-    EXPECT_FALSE(modify().progressDialog->isVisible() || !load().Command1->isEnabled());
+    EXPECT_FALSE(!said().empty() || modify().progressDialog->isVisible() || !load().Command1->isEnabled());
     const Bytes full = readFile(head());
     EXPECT_TRUE(contains(full, {0x90, 72, 100}) && !contains(full, {0x90, 60, 100}));
     EXPECT_EQ(ChannelTable::open()->rows()->at(3).Velocity, 15);
@@ -202,11 +194,9 @@ TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels
     result().clearCalls();
     for (const auto& [position, commands] :
          {std::pair{std::int64_t(10), Calls{}}, {result().length(), {"Prev"}}}) {
-        result().setPosition(position);
-        result().raiseStatusUpdate();
+        reach(result(), position);
         EXPECT_EQ(result().commands(), commands);
     }
-
     // What a cancelled run leaves in head is the rewriter's own test.
     const std::vector<std::pair<const char*, std::function<void()>>> cancels = {
         {"Cancel", [&] { modify().progressDialog->CancelButton->click(); }},
@@ -216,11 +206,8 @@ TEST_F(ModifyMidi, ApplyChecksTheMarksAndRewritesUnderAProgressWindowThatCancels
         result().clearCalls();
         QTimer::singleShot(0, &modify(), cancel);
         modify().Command11->click();
-        EXPECT_EQ(said(), "");
-        EXPECT_FALSE(modify().progressDialog->isVisible());
-        EXPECT_NE(readFile(head()), full);
-        EXPECT_EQ(result().commands(), Calls{"Close"});
-        EXPECT_EQ(buttons(), kOpened);
+        EXPECT_FALSE(!said().empty() || modify().progressDialog->isVisible() || readFile(head()) == full);
+        EXPECT_EQ(std::pair(result().commands(), buttons()), std::pair(Calls{"Close"}, kOpened));
     }
 }
 
@@ -238,20 +225,19 @@ TEST_F(ModifyMidi, ARingToneIsModifiedSavedAndLoadedBackIntoTheList)
     load().Command14->click();
     EXPECT_EQ(said(), "");
     EXPECT_EQ(readFile(home() / kModifyExportFileName), marked(smallSong(10, 72)));
-    EXPECT_EQ(form->SSTab1->currentIndex(), 1);
-    EXPECT_EQ(modify().lblMIDIName->text() + modify().Command5Tag, "File: Ring");
+    EXPECT_EQ(modify().lblMIDIName->text() + modify().Command5Tag +
+                  QString::number(form->SSTab1->currentIndex()),
+              "File: Ring1");
     // The players let go of their files before the hand-off file is replaced.
     EXPECT_EQ(preview().commands(), (Calls{"stop", "close", "Close", "Open"}));
     EXPECT_EQ(player(load().MMControl2).commands().back(), "stop");
-
     editor(0).spnOctave->setValue(1);
     result().failNextOpen("Cannot play \"" + head().string() + "\": no.");
     modify().Command11->click();
     EXPECT_EQ(said(), "Cannot play the result: no.");
     const Bytes modified = readFile(head());
     EXPECT_TRUE(contains(modified, {0x90, 84, 100}) && !contains(modified, {0x90, 72, 100}));
-    // Save proposes the ring tone's name in the MIDI files' folder, with a counter where it
-    // is taken.
+    // Save proposes the ring tone's name in the MIDI files' folder, with a counter where taken.
     writeFile("user/Ring.mid", bytesOf("taken"));
     ui.answer(userHome() / "Ring (1).mid");
     modify().Command8->click();
@@ -271,19 +257,18 @@ TEST_F(ModifyMidi, ARingToneIsModifiedSavedAndLoadedBackIntoTheList)
         EXPECT_THAT(said(), AllOf(HasSubstr(message), ::testing::Not(HasSubstr(home().string())),
                                   ::testing::Not(HasSubstr(".chwr-"))));
     }
-
     // "Load MIDI File": the result joins the list under the ring tone's stem.
     modify().Command17->click();
-    EXPECT_EQ(form->SSTab1->currentIndex(), 0);
-    EXPECT_EQ(result().commands().back(), "stop");
+    EXPECT_EQ(std::pair(form->SSTab1->currentIndex(), result().commands().back()),
+              std::pair(0, std::string("stop")));
     modify().Command17->click();
     EXPECT_EQ(column(0), (QStringList{"Morning", "Ring (2)", "Ring", "Ring (1)"}));
     load().Command7->click();
     EXPECT_EQ(written().at(2), std::make_pair(std::string("Ring"), marked(modified)));
 }
 
-// Before an open, and after a refused one, the rows are empty, though edits are stored. A
-// dropped .mid, .midi or .rmi file opens; another kind of file is not taken.
+// Before an open, and after a refused one, the rows are empty though edits are stored; a
+// dropped .mid, .midi or .rmi file opens, another kind is not taken.
 TEST_F(ModifyMidi, NoRowsBeforeAnOpenAndADroppedMidiFileOpens)
 {
     ASSERT_TRUE(ChannelTable::open()->save({1, 1, 3, std::nullopt, std::nullopt, std::nullopt}));
@@ -300,7 +285,6 @@ TEST_F(ModifyMidi, NoRowsBeforeAnOpenAndADroppedMidiFileOpens)
     open(writeFile("notes.mid", bytesOf("This is a text file, not a song at all.")));
     EXPECT_EQ(said(), "The file \"notes.mid\" is not a Standard MIDI File.");
     EXPECT_TRUE(blank());
-
     const Bytes song = smallSong(7);
     Bytes riff = bytesOf("RIFF");
     for (const Bytes& part : {Bytes{std::uint8_t(song.size() + 12), 0, 0, 0}, bytesOf("RMIDdata"),
@@ -309,14 +293,7 @@ TEST_F(ModifyMidi, NoRowsBeforeAnOpenAndADroppedMidiFileOpens)
     for (const auto& [name, bytes, opens] : std::vector<std::tuple<std::string, Bytes, bool>>{
              {"a.mid", song, true}, {"b.MIDI", song, true}, {"c.rmi", riff, true}, {"d.txt", song, false}}) {
         SCOPED_TRACE(name);
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(writeFile(name, bytes).string()))});
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        enter.setAccepted(false);
-        QApplication::sendEvent(&modify(), &enter);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&modify(), &drop);
-        EXPECT_EQ(enter.isAccepted(), opens);
+        EXPECT_EQ(drop(&modify(), {writeFile(name, bytes)}), std::pair(opens, opens));
         EXPECT_EQ(said(), "");
         EXPECT_EQ(modify().lblMIDIName->text().toStdString(),
                   opens ? "File: " + fs::path(name).stem().string() : "File:");
@@ -326,10 +303,8 @@ TEST_F(ModifyMidi, NoRowsBeforeAnOpenAndADroppedMidiFileOpens)
     }
 }
 
-// A typed value is taken whole and clamped on leaving its field. At the default size every
-// row's fields show in full, without a sideways scroll bar; a larger window shows all rows
-// and widens nothing but the table; captions move nothing; Tab goes right, then down. That
-// every button has an access key of its own is the main window's test.
+// A typed value is clamped on leaving its field. Every row's fields show in full, without a
+// sideways scroll bar; a larger window widens only the table; Tab goes right, then down.
 TEST_F(ModifyMidi, SpinBoxesClampTheRowsFitAndTabFollowsTheLayout)
 {
     start();
@@ -344,7 +319,6 @@ TEST_F(ModifyMidi, SpinBoxesClampTheRowsFitAndTabFollowsTheLayout)
     }
     const ChannelAdjustment row = ChannelTable::open()->rows()->at(2);
     EXPECT_EQ(std::make_tuple(*row.Octave, *row.Velocity, *row.Volume), std::make_tuple(10, -127, 99));
-
     const auto in = [](const QWidget* w, const QWidget* to) {
         return QRect(w->mapTo(to, QPoint()), w->size());
     };
@@ -365,7 +339,6 @@ TEST_F(ModifyMidi, SpinBoxesClampTheRowsFitAndTabFollowsTheLayout)
     for (QWidget* w :
          std::initializer_list<QWidget*>{modify().Command11, modify().cmdFitEnd, editor(0).cboPatch})
         EXPECT_EQ(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
-
     QWidget* from = modify().Command5;
     int stops = 0;
     for (QWidget* next = from->nextInFocusChain(); modify().isAncestorOf(next);
@@ -396,10 +369,8 @@ Bytes longSong(int notes, int atStart = 0)
     return song.build();
 }
 
-// "Add MIDI File" refuses a file over the limit with its message and offers to fit it on
-// "Modify MIDI": No leaves it, Yes opens it there with "Fit End" run, whose result fits.
-// "Compact" makes the result smaller. Where no end fits, Fit End says why. Another open
-// leaves no result.
+// A file too large to add is offered to "Modify MIDI" with its end fitted (Yes only);
+// "Compact" makes the result smaller; where no end fits, Fit End says why.
 TEST_F(ModifyMidi, ARefusedAddOffersToFitTheFileAndCompactMakesTheResultSmaller)
 {
     EXPECT_EQ(ModifyMidiTab::fitText(92881), "92,881 bytes: 28,881 over");
@@ -419,7 +390,6 @@ TEST_F(ModifyMidi, ARefusedAddOffersToFitTheFileAndCompactMakesTheResultSmaller)
     modify().Command11->click();
     EXPECT_LE(fs::file_size(head()), 64000u);
     EXPECT_EQ(said(), "");
-
     std::vector<std::uintmax_t> sizes;
     for (bool compact : {false, true}) {
         modify().chkCompact->setChecked(compact);
@@ -429,11 +399,9 @@ TEST_F(ModifyMidi, ARefusedAddOffersToFitTheFileAndCompactMakesTheResultSmaller)
         EXPECT_EQ(readMidiFile(head())->lengthTicks, 600000);
     }
     EXPECT_TRUE(sizes[0] > 64000 && sizes[1] <= 64000);
-
     const fs::path crowded = writeFile("crowded.mid", longSong(10, 30000));
     open(crowded, readMidiFile(crowded)->lengthMilliseconds);
-    EXPECT_EQ(buttons(), kOpened);
-    EXPECT_FALSE(result().isOpen());
+    EXPECT_EQ(std::pair(buttons(), result().isOpen()), std::pair(kOpened, false));
     modify().cmdFitEnd->click();
     EXPECT_THAT(said(), StartsWith("Exclamation: "));
     EXPECT_EQ(modify().txtMarkEndMSec->text(), modify().txtMaxMSec->text());

@@ -36,16 +36,12 @@ protected:
         said();
         form->resize(1000, 900);
         form->SSTab1->setCurrentWidget(&modify());
-        ui.answer(writeFile("songs/view.mid", song.build()));
-        preview().setLength(kLengthMs);
-        modify().Command5->click();
+        open(writeFile("songs/view.mid", song.build()), kLengthMs);
         QCoreApplication::processEvents();
         ASSERT_EQ(said(), "");
         ASSERT_FALSE(view().shownSong().empty());
     }
     SongView& view() { return *modify().songView; }
-    ScriptedPlayer& preview() { return player(modify().MMControl1); }
-    MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
     QWidget* canvas() { return view().viewport(); }
     QImage picture() { return canvas()->grab().toImage(); }
     // The pixel column of a time, the whole song fitted into the width.
@@ -102,7 +98,6 @@ TEST_F(SongViewTest, EachNoteIsABarOfItsChannelsColourThatItsRowShiftsAndFades)
     EXPECT_EQ(view().noteDescriptionAt({x, rowOfKey[60]}),
               "Channel 1: Violin\nC4 (key 60)\n2.000 s to 3.000 s");
     EXPECT_EQ(view().noteDescriptionAt({x, kEmptyRow}), "");
-
     // An octave up, Channel 1's key 60 stands where Channel 4's key 72 does.
     editor(0).spnOctave->setValue(1);
     EXPECT_EQ(rowOf(picture(), x, colourOf(0)), rowOfKey[72]);
@@ -131,13 +126,9 @@ TEST_F(SongViewTest, TheMarksAreLinesThatDragWhatIsCutIsShadedAndResultShowsTheC
     modify().Command9->click();
     modify().txtMarkEndMSec->setText("7500");
     const QImage image = picture();
-    const int y = kEmptyRow;
-    const int start = columnOf(2500);
-    const int end = columnOf(7500);
-    const QRgb kept = image.pixel((start + end) / 2, y);
-    const QRgb cut = image.pixel(start - 3, y);
-    const QRgb startLine = image.pixel(start, y);
-    const QRgb endLine = image.pixel(end - 1, y);
+    const int y = kEmptyRow, start = columnOf(2500), end = columnOf(7500);
+    const QRgb kept = image.pixel((start + end) / 2, y), cut = image.pixel(start - 3, y);
+    const QRgb startLine = image.pixel(start, y), endLine = image.pixel(end - 1, y);
     EXPECT_LT(QColor(cut).lightness(), QColor(kept).lightness());
     EXPECT_EQ(std::set<QRgb>({startLine, endLine, kept, cut}).size(), 4u);
     const std::pair<int, QRgb> pixels[] = {{start - 1, cut}, {start + 1, startLine}, {start + 2, kept},
@@ -145,7 +136,6 @@ TEST_F(SongViewTest, TheMarksAreLinesThatDragWhatIsCutIsShadedAndResultShowsTheC
                                            {end + 3, cut}};
     for (const auto& [column, colour] : pixels)
         EXPECT_EQ(image.pixel(column, y), colour) << column;
-
     QTest::mousePress(canvas(), Qt::LeftButton, {}, QPoint(start + 1, y));
     QTest::mouseMove(canvas(), QPoint(columnOf(1000), y));
     QTest::mouseRelease(canvas(), Qt::LeftButton, {}, QPoint(columnOf(1000), y));
@@ -154,7 +144,6 @@ TEST_F(SongViewTest, TheMarksAreLinesThatDragWhatIsCutIsShadedAndResultShowsTheC
     modify().txtMarkEndMSec->setText("9000");
     EXPECT_EQ(picture().pixel(columnOf(9000) - 1, y), endLine);
     EXPECT_EQ(picture().pixel(end - 1, y), kept);
-
     // The result starts at the start mark: Channel 1's note at 500 ms, Channel 4's at 3500 ms,
     // and the drum after the end mark gone.
     EXPECT_FALSE(view().optResult->isEnabled());
@@ -194,16 +183,14 @@ TEST_F(SongViewTest, AClickOrTheKeysMoveThePlayPositionSetTheMarksAndZoom)
     QTest::keyClick(&view(), Qt::Key_BracketRight);
     QTest::keyClick(&view(), Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(&view(), Qt::Key_BracketLeft);
-    EXPECT_EQ(modify().txtMarkStartMSec->text().toLongLong(), clicked + 100);
-    EXPECT_EQ(modify().txtMarkEndMSec->text().toLongLong(), clicked + 1100);
+    EXPECT_EQ(std::pair(modify().txtMarkStartMSec->text().toLong(), modify().txtMarkEndMSec->text().toLong()),
+              std::pair(clicked + 100, clicked + 1100));
     // While playing, the status updates move the line; "Goto Start" moves it too.
-    preview().setPosition(8000);
-    preview().raiseStatusUpdate();
+    reach(preview(), 8000);
     EXPECT_EQ(picture().pixel(columnOf(8000), y), line);
     modify().Command15->click();
     QCoreApplication::processEvents();
     EXPECT_EQ(picture().pixel(columnOf(double(clicked + 100)), y), line);
-
     const double fitted = view().millisecondsPerPixel();
     EXPECT_DOUBLE_EQ(fitted, double(kLengthMs) / canvas()->width());
     const QPoint pointer(columnOf(6000), 40);

@@ -8,8 +8,8 @@
 #include "tests/support/temp_folder.h"
 
 #include <gmock/gmock.h>
-#include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <sqlite3.h>
@@ -179,6 +179,8 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
     EXPECT_THAT(errorOf(openMidiForEditing(path("missing.mid"), table(), m_state)), HasSubstr("missing.mid"));
     EXPECT_EQ(errorOf(apply({0, 0})), "No MIDI file is open.");
     EXPECT_FALSE(fs::exists(head()));
+    const Bytes announcingFour = smfHeader(1, 4, 480); // one track more than the file holds
+    writeFile("song.mid", withTracks(announcingFour, m_tracks));
     const Marks whole = open();
     std::string nested;
     m_rewriter.setProgressHandler([&](const RewriteProgress& p) {
@@ -192,7 +194,7 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
     Result<RewriteResult> cancelled = apply(whole);
     EXPECT_EQ(std::tie(nested, cancelled->outcome, m_state.RowCommitFlag),
               std::tuple("A rewrite is already running.", RewriteOutcome::Cancelled, true));
-    EXPECT_EQ(readFile(head()), withTracks(m_file, {m_tracks[0]}));
+    EXPECT_EQ(readFile(head()), withTracks(announcingFour, {m_tracks[0]}));
     // An edit committed while the next run goes on does not reach it.
     m_rewriter.setProgressHandler([&](const RewriteProgress& p) {
         std::vector<ChannelAdjustment> edited = rows();
@@ -200,7 +202,7 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
         save(edited);
     });
     EXPECT_EQ(apply(whole)->outcome, RewriteOutcome::Finished);
-    EXPECT_EQ(readFile(head()), m_file);
+    EXPECT_EQ(readFile(head()), m_file); // the header counts the tracks written
     // A mark refused leaves head and the debug file alone.
     writeFile("home/midi/debug.txt", asBytes("kept\n"));
     EXPECT_EQ(errorOf(apply({0, whole.endMs + 1})), "End Mark cannot exceed the length of the MIDI Song.");
@@ -210,9 +212,8 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
 
 TEST_F(MidiApplyTest, ChwrInfoShowsTheWalkOrWhyNot)
 {
-    nlohmann::ordered_json json = {{"format", 1},       {"tracks", 3},       {"division", 480},
-                                   {"tempo", 400000},   {"length_ticks", 4000}, {"length_ms", 3334},
-                                   {"programs", {{"1", 10}, {"2", 11}}}};
+    auto json = nlohmann::ordered_json::parse(R"({"format": 1, "tracks": 3, "division": 480, "tempo": 400000,
+        "length_ticks": 4000, "length_ms": 3334, "programs": {"1": 10, "2": 11}})");
     std::string text =
         "File: song.mid\nSize: " + std::to_string(m_file.size()) +
         " bytes\nFormat: 1\nTracks: 3\nDivision: 480 ticks per quarter note\nTempo: 400000 "
@@ -252,7 +253,9 @@ TEST_F(MidiApplyTest, ChwrModifyRefusesBadUsageAndMarksAndLeavesTheOutputAlone)
                 FieldsAre(0, _, "chwr modify: Unrecognized Event commandcount:4 Event: 30\n"));
     EXPECT_EQ(listFolder(folder()),
               (std::vector<std::string>{"home", "odd-out.mid", "odd.mid", "out.mid", "song.mid"}));
-    // Without options the song is copied, and the program folder is left alone.
+    // Without options the song is written whole, its header counting the tracks it holds, and
+    // the program folder is left alone.
+    writeFile("song.mid", withTracks(smfHeader(1, 4, 480), m_tracks));
     EXPECT_EQ(chwr("modify song.mid out.mid").exitCode, 0);
     EXPECT_EQ(readFile(path("out.mid")), m_file);
     EXPECT_FALSE(fs::exists(head()));

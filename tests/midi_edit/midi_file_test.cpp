@@ -1,15 +1,18 @@
 #include "midi_edit/crop_rules.h"
 #include "midi_edit/midi_reader.h"
 #include "midi_edit/midi_rewriter.h"
+#include "midi_edit/song_model.h"
 
 #include "tests/midi_edit/midi_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 // The walk that reads a MIDI file, the tempo map and crop rules that time it, the rewrite
-// that changes and crops it. Events are in hex, delta first, "|" between them.
+// that changes and crops it, the notes the song view draws (paired, timed through the tempo
+// map, grouped by channel). Events are in hex, delta first, "|" between them.
 namespace chwr {
 namespace {
 
@@ -80,23 +83,9 @@ TEST(MidiReaderTest, ADamagedFileKeepsWhatItsWholeTracksHoldAndOneThatCannotBeTi
     Result<MidiFileSummary> data = readMidiFile(song(480, {first, hex("00 1E|00 C1 02|00 FF 2F 00")}));
     EXPECT_EQ(std::tie(data->tracksRead, data->stoppedEarly, data->lengthTicks, data->programs[1]),
               std::tuple(1, true, 500, -1));
-    // Cut anywhere in the second track: what came before the cut counts, not its ticks.
-    const Bytes whole =
-        song(480, {first, hex("00 C1 02|00 F0 05 7E 7F 09 01 F7|87 04 91 3C 64|32 FF 2F 00")});
-    const std::size_t second = 14 + 8 + first.size();
-    for (std::size_t size = second; size < whole.size(); ++size) {
-        Result<MidiFileSummary> s = readMidiFile(ByteView(whole).first(size));
-        EXPECT_EQ(std::tie(s->tracksRead, s->stoppedEarly, s->lengthTicks, s->programs[0]),
-                  std::tuple(1, true, 500, 1))
-            << size;
-        EXPECT_EQ(s->programs[1], size >= second + 8 + 3 ? 2 : -1) << size;
-    }
-    // What cannot be timed is refused.
-    EXPECT_EQ(errorOf(readMidiFile(smfHeader(0, 1, 0xE728))), "SMPTE time division is not supported");
+    // What cannot be timed is refused (the other refusals are among the bad inputs).
     EXPECT_EQ(errorOf(readMidiFile(smfHeader(0, 1, 0))),
               "The MIDI file's division is 0 ticks per quarter note, which times nothing.");
-    EXPECT_EQ(errorOf(readMidiFile(ByteView(smfHeader(0, 1, 480)).first(13))),
-              "The file is too short to be a Standard MIDI File (13 bytes).");
 }
 
 TEST(CropRulesTest, TheMarksAreCheckedInOrderReadFromTextAndTurnedIntoTicks)
@@ -259,20 +248,29 @@ TEST_P(RewriteTest, WritesExactlyTheseBytes)
 INSTANTIATE_TEST_SUITE_P(Table, RewriteTest, testing::ValuesIn(kRewrites),
                          [](const testing::TestParamInfo<RewriteCase>& info) { return info.param.name; });
 
+// Cut anywhere in its second track, a file keeps what came before the cut, read and written
+// (its first track), not the ticks of what was cut.
 TEST(MidiRewriterTest, ASourceCutOrMalformedKeepsItsFinishedTracksAndBadMarksAreRefused)
 {
-    const Bytes first = hex("00 C0 01|0A FF 2F 00");
-    const Bytes whole = song(480, {first, hex("00 F0 04 43 12 00 F7|14 91 3C 64|14 FF 2F 00")});
+    const Bytes first = hex("00 C0 01|83 74 FF 2F 00"); // ends at tick 500
+    const Bytes whole =
+        song(480, {first, hex("00 C1 02|00 F0 05 7E 7F 09 01 F7|87 04 91 3C 64|32 FF 2F 00")});
     Bytes expected = withTracks(whole, {first});
     expected[11] = 1;
-    for (std::size_t size = 14 + 8 + first.size(); size < whole.size(); ++size) {
-        Rewritten run = rewrite(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
-        EXPECT_EQ(run.out, expected) << size;
-        EXPECT_EQ(std::tie(run.result.sourceEndedEarly, run.result.tracksWritten), std::tuple(true, 1))
-            << size;
+    const std::size_t second = 14 + 8 + first.size();
+    for (std::size_t size = second; size < whole.size(); ++size) {
+        SCOPED_TRACE(size);
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        Result<MidiFileSummary> s = readMidiFile(cut);
+        EXPECT_EQ(std::tie(s->tracksRead, s->stoppedEarly, s->lengthTicks, s->programs[0]),
+                  std::tuple(1, true, 500, 1));
+        EXPECT_EQ(s->programs[1], size >= second + 8 + 3 ? 2 : -1);
+        Rewritten run = rewrite(cut);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(std::tie(run.result.sourceEndedEarly, run.result.tracksWritten), std::tuple(true, 1));
     }
     // A data byte without running status ends the run with a message; maxTicks is the longest track's.
-    Rewritten odd = rewrite(song(480, {hex("00 C0 01|83 74 FF 2F 00"), first, hex("00 1E|00 FF 2F 00")}));
+    Rewritten odd = rewrite(song(480, {first, first, hex("00 1E|00 FF 2F 00")}));
     EXPECT_EQ(odd.result.notices,
               std::vector<std::string>{"Unrecognized Event\r\ncommandcount:5\r\nEvent: 30\r\n"});
     EXPECT_EQ(std::tuple(odd.result.sourceEndedEarly, odd.result.tracksWritten, odd.result.maxTicks),
@@ -286,6 +284,64 @@ TEST(MidiRewriterTest, ASourceCutOrMalformedKeepsItsFinishedTracksAndBadMarksAre
     };
     EXPECT_EQ(refusal(whole, {2000, 1000}), "Starting mark cannot exceed the Ending mark.");
     EXPECT_EQ(refusal(smpte, {0, 0}), "SMPTE time division is not supported");
+}
+
+// The header written counts the tracks written, whatever the source announces. Chunks of
+// other kinds are passed over and left out; one whose id is not printable, or whose
+// length runs past the end, is a track as before, written as "MTrk".
+TEST(MidiRewriterTest, TheHeaderCountsTheTracksWrittenAndOtherChunksAreLeftOut)
+{
+    const Bytes first =
+        trackChunk(hex("00 FF 51 03 06 1A 80|00 C0 09|00 90 3C 5A|87 40 80 3C 00|00 FF 2F 00"));
+    const Bytes second = trackChunk(hex("00 C1 21|64 91 30 46|8B 5C 81 30 00|00 FF 2F 00"));
+    // A chunk of another kind: the id, the length, the data.
+    auto chunk = [](const std::string& id, const Bytes& data) {
+        Bytes bytes = trackChunk(data);
+        std::copy(id.begin(), id.end(), bytes.begin());
+        return bytes;
+    };
+    const Bytes endOnly = hex("00 FF 2F 00"); // would read as a whole track
+    // Channel 2 an octave up, 100 ms cut at each end, as "Apply" and chwr modify do.
+    ChannelAdjustments adjustments{};
+    adjustments[1].octave = 1;
+    auto rewritten = [&](const Bytes& file) {
+        const auto end = static_cast<double>(readMidiFile(file)->lengthMilliseconds - 100);
+        return rewrite(file, adjustments, Marks{100, end});
+    };
+    const Bytes plain = concat({smfHeader(1, 2, 480), first, second});
+    Bytes unprintable = plain;
+    unprintable[14] = 0x01;
+    Bytes runsPast = plain;
+    runsPast[14 + first.size()] = 'J';
+    runsPast[14 + first.size() + 4] = 0xFF;
+    const std::pair<Bytes, int> cases[] = {
+        // the source, the tracks it holds
+        {concat({smfHeader(1, 3, 480), first, second, chunk("XFIH", endOnly)}), 2},
+        {concat({smfHeader(1, 5, 480), first}), 1},
+        {concat({smfHeader(1, 0, 480), first, second}), 1},
+        {concat({smfHeader(1, 2, 480), first, Bytes{'M', 'T'}}), 1},
+        {concat({smfHeader(1, 2, 480), chunk("XFIH", Bytes(12, 0x7F)), first, second}), 2},
+        {concat({smfHeader(1, 2, 480), first, chunk("Text", {}), chunk("XF K", Bytes(3, 0x7F)), second}), 2},
+        {concat({plain, chunk("XFIH", endOnly)}), 2},
+        {unprintable, 2},
+        {runsPast, 2},
+    };
+    auto walk = [](const Bytes& file) {
+        const MidiFileSummary s = readMidiFile(file).value();
+        return std::tuple(s.programs, s.lengthMilliseconds, s.tracksRead, s.stoppedEarly);
+    };
+    for (const auto& [source, tracks] : cases) {
+        SCOPED_TRACE(testing::PrintToString(source));
+        const Bytes clean = tracks == 2 ? plain : concat({smfHeader(1, 1, 480), first});
+        const Rewritten run = rewritten(source);
+        EXPECT_EQ(run.out, rewritten(clean).out);
+        EXPECT_EQ(run.result.tracksWritten, tracks);
+        const MidiFileSummary out = readMidiFile(run.out).value();
+        EXPECT_EQ(std::tie(out.tracksRead, out.stoppedEarly), std::tuple(tracks, false));
+        if (source[11] == tracks) { // a header that counts right: read as the clean file
+            EXPECT_EQ(walk(source), walk(clean));
+        }
+    }
 }
 
 TEST(MidiRewriterTest, ProgressAndCancelArriveThroughTheCallbacksEveryFewThousandEvents)
@@ -317,6 +373,107 @@ TEST(MidiRewriterTest, ProgressAndCancelArriveThroughTheCallbacksEveryFewThousan
     reports.clear();
     callbacks.cancelRequested = [&] { return reports.size() == 2; };
     EXPECT_EQ(rewrite(file, {}, {}, callbacks).result.tracksWritten, 0);
+}
+
+// channel, key, start and end in milliseconds, velocity, program.
+using Note = std::tuple<int, int, double, double, int, int>;
+
+std::vector<Note> notesOf(const SongModel& model)
+{
+    std::vector<Note> notes;
+    for (int channel = 0; channel < smf::kChannelCount; ++channel)
+        for (const SongNote& n : model.notes(channel))
+            notes.emplace_back(n.channel, n.key, n.startMs, n.endMs, n.velocity, n.program);
+    return notes;
+}
+
+// At 480 ticks per quarter (83 60 as a delta) and 500000 microseconds per quarter, 480
+// ticks are 500 ms.
+TEST(SongModelTest, PairsAndTimesEachNote)
+{
+    const struct {
+        const char* name;
+        Bytes file;
+        std::vector<Note> notes; // by channel, then by start
+        double lengthMs;
+    } cases[] = {
+        {"the tempo halves the quarter at tick 960, from another track than the notes",
+         song(480, {Track().tempo(960, 250000).endOfTrack().events(),
+                    hex("83 60 90 3C 64|83 60 80 3C 00|00 90 3E 5A|83 60 80 3E 00|00 FF 2F 00")}),
+         {{0, 60, 500, 1000, 100, -1}, {0, 62, 1000, 1250, 90, -1}},
+         1250},
+        {"two Note Ons of one key before their Note Offs: the first on ends at the first off",
+         song(480, {hex("00 92 40 50|81 70 92 40 46|81 70 82 40 00|83 60 82 40 00|00 FF 2F 00")}),
+         {{2, 64, 0, 500, 80, -1}, {2, 64, 250, 1000, 70, -1}},
+         1000},
+        {"a note without its Note Off lasts to the song's end, set by a longer track",
+         song(480, {hex("83 60 93 32 3C|83 60 FF 2F 00"), Track().endOfTrack(1920).events()}),
+         {{3, 50, 500, 2000, 60, -1}},
+         2000},
+        {"running status carries the Note Ons, and a Note On of velocity 0 ends a note",
+         song(480, {hex("00 91 3C 64|83 60 3C 00|00 43 32|87 40 43 00|00 FF 2F 00")}),
+         {{1, 60, 0, 500, 100, -1}, {1, 67, 500, 1500, 50, -1}},
+         1500},
+        {"running status lasts through a meta event; a stray Note Off is passed over; each note takes "
+         "the program in force at its start",
+         song(480, {hex("00 C9 00|00 99 24 5A|00 FF 01 01 61|00 26 70|83 60 89 24 00|00 26 00|00 C9 10|"
+                        "00 99 24 50|00 89 30 00|83 60 24 00|00 FF 2F 00")}),
+         {{9, 36, 0, 500, 90, 0}, {9, 38, 0, 500, 112, 0}, {9, 36, 500, 1000, 80, 16}},
+         1000},
+        {"the walk stops in a cut-short track and keeps the notes it found",
+         song(480, {Track().endOfTrack(960).events(), hex("00 94 46 64|81 70 84 46 00|00 94 48")}),
+         {{4, 70, 0, 250, 100, -1}},
+         1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result<SongModel> model = SongModel::build(c.file);
+        ASSERT_TRUE(model) << model.error();
+        EXPECT_EQ(notesOf(*model), c.notes);
+        EXPECT_EQ(model->lengthMs(), c.lengthMs);
+    }
+}
+
+TEST(SongModelTest, RefusesWhatTheOpenRefuses)
+{
+    for (const Bytes& file : {Bytes{'M', 'T', 'h', 'd'}, smfHeader(0, 1, 0), smfHeader(0, 1, 0xE250)}) {
+        Result<SongModel> model = SongModel::build(file);
+        ASSERT_FALSE(model);
+        EXPECT_EQ(model.error(), readMidiFile(file).error());
+    }
+}
+
+// notesAround() finds every note that sounds in a stretch, from many overlapping notes
+// of random lengths on several channels, as a look at every note would.
+TEST(SongModelTest, NotesAroundFindsEverySoundingNote)
+{
+    std::mt19937 random(7);
+    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    SmfBuilder file(1, 480);
+    for (int channel : {0, 5, 9}) {
+        TrackBuilder& track = file.track();
+        for (int n = 0; n < 200; ++n)
+            track.noteOn(static_cast<std::uint32_t>(pick(0, 200)), channel, pick(40, 80), 100);
+        for (int n = 0; n < 200; ++n)
+            track.noteOff(static_cast<std::uint32_t>(pick(0, 2000)), channel, pick(40, 80));
+        track.endOfTrack(0);
+    }
+    Result<SongModel> model = SongModel::build(file.build());
+    ASSERT_TRUE(model);
+    for (int channel : {0, 5, 9}) {
+        ASSERT_EQ(model->notes(channel).size(), 200u);
+        for (int probe = 0; probe < 100; ++probe) {
+            const double from = pick(-1000, static_cast<int>(model->lengthMs()));
+            const double to = from + pick(1, 3000);
+            SCOPED_TRACE(testing::Message() << channel << " " << from << " " << to);
+            const std::span<const SongNote> found = model->notesAround(channel, from, to);
+            for (const SongNote& note : model->notes(channel)) {
+                const bool sounds = note.startMs < to && note.endMs > from;
+                const bool inSpan = &note >= found.data() && &note < found.data() + found.size();
+                EXPECT_TRUE(inSpan || !sounds) << note.startMs << " " << note.endMs;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -15,9 +15,7 @@ namespace chwr {
 namespace {
 
 using namespace test;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using namespace testing;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -112,14 +110,11 @@ TEST_F(PlayerTest, OpenGivesTheLengthThroughTheTempoMapOrSaysWhyNotAndFindsTheSo
     SoundFontSearch search{{}, {path("fonts/a"), path("fonts/b")}};
     writeFile("fonts/b/readme.txt", asBytes("x"));
     EXPECT_FALSE(findSoundFont(search));
-    auto add = [&](const char* file) {
-        writeFile(file, asBytes("x"));
-        return findSoundFont(search).value();
-    };
-    EXPECT_EQ(add("fonts/b/zz.sf2"), path("fonts/b/zz.sf2"));
-    EXPECT_EQ(add("fonts/b/aa.SF3"), path("fonts/b/aa.SF3"));
-    EXPECT_EQ(add("fonts/b/TimGM6mb.sf2"), path("fonts/b/TimGM6mb.sf2"));
-    EXPECT_EQ(add("fonts/a/FluidR3_GM.sf2"), path("fonts/a/FluidR3_GM.sf2"));
+    for (const char* file :
+         {"fonts/b/zz.sf2", "fonts/b/aa.SF3", "fonts/b/TimGM6mb.sf2", "fonts/a/FluidR3_GM.sf2"}) {
+        writeFile(file, asBytes("x")); // each added file is preferred to those before it
+        EXPECT_EQ(findSoundFont(search).value(), path(file));
+    }
     search.named = path("mine.sf2");
     EXPECT_EQ(errorOf(findSoundFont(search)),
               "The SoundFont \"" + path("mine.sf2").string() + "\" does not exist.");
@@ -176,22 +171,26 @@ TEST_F(PlayerTest, TheCommandsMoveThePositionWithTheClockAndStatusUpdatesFollowI
     });
     player->setUpdateInterval(100);
     ASSERT_TRUE(player->command("Play"));
+    auto wait = [&](std::chrono::milliseconds step) {
+        now += step;
+        player->poll();
+    };
     for (auto step : {0ms, 60ms, 40ms}) // at once when a play starts, then each 100 ms
-        now += step, player->poll();
+        wait(step);
     ASSERT_TRUE(player->command("Stop"));
     for (int interval : {100, 0}) { // a stopped player still reports, but not at an interval of 0
         player->setUpdateInterval(interval);
-        now += 100ms, player->poll();
+        wait(100ms);
     }
     player->setUpdateInterval(100);
     ASSERT_TRUE(player->command("Close")); // nor once closed
-    now += 100ms, player->poll();
+    wait(100ms);
     EXPECT_THAT(seen, ElementsAre(0, 100, 100));
     // The handler rewinds the tone (of 500 ms now) once it has finished.
     seen.clear();
     ASSERT_TRUE(player->command("Open") && player->command("Play"));
-    for (int i = 0; i < 4; ++i, now += 250ms)
-        player->poll();
+    for (auto step : {0ms, 250ms, 250ms, 250ms})
+        wait(step);
     EXPECT_THAT(seen, ElementsAre(0, 250, 500, 0));
     EXPECT_EQ(std::tuple(player->position(), player->isPlaying()), std::tuple(0, false));
 }

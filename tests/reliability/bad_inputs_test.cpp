@@ -63,6 +63,7 @@ struct BadDatabase {
     std::string loadMessage = {};
     std::size_t ringTones = 0;
     std::string writeMessage = {};
+    friend void PrintTo(const BadDatabase& row, std::ostream* out) { *out << row.name; }
 };
 
 // Two ring tones as the system writes them: the record list at 78 and 86, the records
@@ -117,11 +118,6 @@ const BadDatabase kBadDatabases[] = {
     {"TextFileInsteadOfADatabase", kTextFile,
      "The record list of 8289 entries runs past the end of the file (300 bytes)"},
 };
-
-void PrintTo(const BadDatabase& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class BadDatabaseInputs : public test::TempFolderTest, public ::testing::WithParamInterface<BadDatabase> {};
 
@@ -188,6 +184,7 @@ struct BadMidi {
     Bytes file;
     int tracks;
     std::string message = {};
+    friend void PrintTo(const BadMidi& row, std::ostream* out) { *out << row.name; }
 };
 
 // One track: a program change, one note and the End of Track, after `first`.
@@ -232,11 +229,6 @@ const BadMidi kBadMidiFiles[] = {
     // The 64000-byte limit is the handheld's, for ring tones only.
     {"LargerThan64000Bytes", midiFileOfSize(64001), 1},
 };
-
-void PrintTo(const BadMidi& row, std::ostream* out)
-{
-    *out << row.name;
-}
 
 class BadMidiInputs : public test::TempFolderTest, public ::testing::WithParamInterface<BadMidi> {};
 

@@ -28,7 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::bytesOf;
 using test::PdbBuilder;
+using ::testing::_;
 using ::testing::ElementsAre;
+using ::testing::FieldsAre;
 using ::testing::HasSubstr;
 using Check = std::function<void()>;
 
@@ -78,8 +80,10 @@ protected:
                 const bool reading = kind == FileOp::OpenRead || kind == FileOp::Read;
                 if (++seen != step && !(step == 0 && (op ? kind == *op : !reading)))
                     return 0;
-                if (run.faults++ == 0)
-                    run.op = fileOpName(kind), run.path = path;
+                if (run.faults++ == 0) {
+                    run.op = fileOpName(kind);
+                    run.path = path;
+                }
                 return error;
             });
             Result<void> written = write.call();
@@ -98,10 +102,12 @@ protected:
         std::istringstream lines(process.err);
         for (std::string line; std::getline(lines, line);) {
             const std::size_t colon = line.find(": ", 10);
-            if (!line.starts_with("injected: "))
+            if (!line.starts_with("injected: ")) {
                 run.message += line + "\n";
-            else if (run.faults++ == 0)
-                run.op = line.substr(10, colon - 10), run.path = line.substr(colon + 2);
+            } else if (run.faults++ == 0) {
+                run.op = line.substr(10, colon - 10);
+                run.path = line.substr(colon + 2);
+            }
         }
         EXPECT_EQ(run.message.starts_with("chwr"), !run.ok) << run.message;
         return run;
@@ -119,7 +125,7 @@ protected:
     // Fails the first file operation of the write, then the second, and so on until a run
     // gets through with nothing to fail; then a read-only folder (EROFS, EACCES) and a full
     // disk (ENOSPC at the write, or only at the flush or the close).
-    static void failEachStepInTurn(const Write& write, int atLeast)
+    static void failEachStepInTurn(const Write& write, int atLeast = 5)
     {
         Outcome run;
         int step = 1;
@@ -151,9 +157,8 @@ protected:
     // Temporary files of a write start with a dot; the tests' own files never do.
     static long temporaryFiles(const fs::path& folder)
     {
-        const std::vector<std::string> names = listFolder(folder);
-        return std::count_if(names.begin(), names.end(),
-                             [](const std::string& name) { return name[0] == '.'; });
+        return std::ranges::count_if(listFolder(folder),
+                                     [](const std::string& name) { return name[0] == '.'; });
     }
 
     fs::path database() const { return path("Backup/MIDI_Ring_Tones.PDB"); }
@@ -195,8 +200,8 @@ protected:
         return {load, call, {}, keptThenWritten, [this] { expectWritten(); }, path("Backup")};
     }
     // A file the user named, which held m_previous before the write (or nothing).
-    Write toFile(const fs::path& file, std::function<Result<void>()> call, std::vector<std::string> args,
-                 const Bytes& expected, bool existed = true)
+    Write toFile(const fs::path& file, const Bytes& expected, bool existed,
+                 std::function<Result<void>()> call, std::vector<std::string> args = {})
     {
         Check prepare = [this, file, existed] {
             fs::remove_all(file.parent_path());
@@ -219,7 +224,7 @@ protected:
 
 TEST_F(DatabaseWriteFaults, EachStepOfUpdateRingTonesFailingKeepsTheDatabaseAndABackup)
 {
-    failEachStepInTurn(update(), 5);
+    failEachStepInTurn(update());
     // Where the file system keeps no hard links, the backup is a copy.
     for (int error : {EXDEV, EPERM}) {
         const Outcome run = attempt(update(), 0, FileOp::Link, error);
@@ -230,12 +235,9 @@ TEST_F(DatabaseWriteFaults, EachStepOfUpdateRingTonesFailingKeepsTheDatabaseAndA
 
 TEST_F(DatabaseWriteFaults, EachStepOfChwrAddFailingKeepsTheDatabase)
 {
-    failEachStepInTurn({[this] { putFiles(); },
-                        {},
-                        {"add", database(), path("Song.mid"), "--no-install"},
-                        [this] { expectKept(); },
-                        [this] { expectWritten(); },
-                        path("Backup")},
+    failEachStepInTurn(Write([this] { putFiles(); }, {},
+                             {"add", database(), path("Song.mid"), "--no-install"}, [this] { expectKept(); },
+                             [this] { expectWritten(); }, path("Backup")),
                        10);
 }
 
@@ -256,23 +258,22 @@ TEST_F(DatabaseWriteFaults, RemovingTheOldBackupFailingKeepsIt)
         EXPECT_EQ(readFile(database()), m_written);
         EXPECT_FALSE(fs::exists(backup()));
     };
-    failEachStepInTurn(write, 5);
+    failEachStepInTurn(write);
 }
 
 TEST_F(DatabaseWriteFaults, EachStepOfLoadingFailingKeepsTheHeaderSnapshot)
 {
     // "Load Current Ring Tones" writes the header, the record list and one 0x00.
     const fs::path snapshot = home() / kHeaderSnapshotFileName;
-    failEachStepInTurn(
-        {[&] { putFiles(), writeFile("home/MIDI_Ring_Tones2.PDB", m_previous); },
-         [&] { return reported(loadRingTones(database())); },
-         {},
-         [&] { EXPECT_EQ(readFile(snapshot), m_previous); },
-         [&] {
-             EXPECT_EQ(readFile(snapshot), test::concat({ByteView(m_original).first(86), Bytes{0}}));
-         },
-         home()},
-        5);
+    const Bytes written = test::concat({ByteView(m_original).first(86), Bytes{0}});
+    failEachStepInTurn(Write(
+        [&] {
+            putFiles();
+            writeFile("home/MIDI_Ring_Tones2.PDB", m_previous);
+        },
+        [&] { return reported(loadRingTones(database())); }, {},
+        [&] { EXPECT_EQ(readFile(snapshot), m_previous); }, [&] { EXPECT_EQ(readFile(snapshot), written); },
+        home()));
 }
 
 TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
@@ -281,20 +282,15 @@ TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
     const fs::path db = writeFile("MIDI_Ring_Tones.PDB", pdb(5, {{"Bell", 90}}));
     const RingToneDatabase database = readRingToneDatabase(db).value();
     const fs::path out = path("export/Bell.mid");
-    failEachStepInTurn(toFile(
-                           out, [&] { return exportRingTone(database, 0, out); }, {}, data),
-                       5);
-    failEachStepInTurn(toFile(out, {}, {"export", db, "1", out}, data, false), 5);
+    failEachStepInTurn(toFile(out, data, true, [&] { return exportRingTone(database, 0, out); }));
+    failEachStepInTurn(toFile(out, data, false, {}, {"export", db, "1", out}));
     // "Save MIDI File" copies the result of "Apply" over the file the user chose, chwr
     // modify writes its own.
     const fs::path song = writeFile("Song.mid", data);
-    failEachStepInTurn(toFile(
-                           out, [&] { return copyFileAtomic(song, out); }, {}, data),
-                       5);
+    failEachStepInTurn(toFile(out, data, true, [&] { return copyFileAtomic(song, out); }));
     ASSERT_EQ(test::runProcess({CHWR_FAULTY, "modify", song, path("modified.mid")}).exitCode, 0);
     for (bool existed : {true, false})
-        failEachStepInTurn(toFile(out, {}, {"modify", song, out}, readFile(path("modified.mid")), existed),
-                           5);
+        failEachStepInTurn(toFile(out, readFile(path("modified.mid")), existed, {}, {"modify", song, out}));
 }
 
 // The same checks for the other writes.
@@ -323,13 +319,8 @@ TEST_F(MidiWriteFaults, EachStepOfApplyFailingReportsItAndLeavesNoRunGoing)
         EXPECT_TRUE(partial.size() <= result.size() &&
                     std::equal(partial.begin(), partial.end(), result.begin()));
     };
-    failEachStepInTurn({[] {},
-                        [&] { return reported(rewriter.apply(state, table, marks)); },
-                        {},
-                        kept,
-                        [&] { EXPECT_EQ(readFile(head), result); },
-                        home()},
-                       5);
+    failEachStepInTurn(Write([] {}, [&] { return reported(rewriter.apply(state, table, marks)); }, {}, kept,
+                             [&] { EXPECT_EQ(readFile(head), result); }, home()));
 }
 
 using SettingsWriteFaults = DatabaseWriteFaults;
@@ -358,8 +349,7 @@ TEST_F(SettingsWriteFaults, EachStepOfSettingAValueFailingKeepsTheSettingsFile)
     };
     Check kept = [&] { EXPECT_EQ(std::tuple(readFile(file), option()), std::tuple(before, "1")); };
     failEachStepInTurn(
-        {prepare, [&] { return set("0"); }, {}, kept, [&] { EXPECT_EQ(option(), "0"); }, file.parent_path()},
-        5);
+        {prepare, [&] { return set("0"); }, {}, kept, [&] { EXPECT_EQ(option(), "0"); }, file.parent_path()});
 }
 
 TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
@@ -370,8 +360,7 @@ TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
         fs::permissions(path("Backup"), fs::perms::owner_read | fs::perms::owner_exec);
         const test::ProcessResult run = test::runProcess(add);
         fs::permissions(path("Backup"), fs::perms::owner_all);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(run.err, HasSubstr("Permission denied"));
+        EXPECT_THAT(run, FieldsAre(1, _, HasSubstr("Permission denied")));
         expectKept();
     }
     // A 64 KB tmpfs: a 20 KB database and its new 60 KB version do not fit together.
@@ -383,9 +372,7 @@ TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
     writeFile("Backup/MIDI_Ring_Tones.PDB", original);
     writeFile("Song.mid", test::midiFileOfSize(40000));
     for (const char* reason : {"No space left on device", "Read-only file system"}) {
-        const test::ProcessResult run = test::runProcess(add);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(run.err, HasSubstr(reason));
+        EXPECT_THAT(test::runProcess(add), FieldsAre(1, _, HasSubstr(reason)));
         EXPECT_EQ(readFile(database()), original);
         EXPECT_THAT(listFolder(path("Backup")), ElementsAre("MIDI_Ring_Tones.PDB"));
         EXPECT_EQ(::mount("tmpfs", path("Backup").c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);

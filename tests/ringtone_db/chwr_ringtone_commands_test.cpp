@@ -1,18 +1,28 @@
 // chwr's ring tone commands run as a user runs them: what they print, their exit status
-// (0 done, 1 refused or failed, 2 bad usage) and the database they leave, byte for byte.
+// (0 done, 1 refused or failed, 2 bad usage) and the database they leave, byte for byte;
+// and the writes that other writers, links and odd files could spoil.
 
+#include "ringtone_db/ring_tone_files.h"
+#include "ringtone_db/standard_midi_file.h"
 #include "tests/support/pdb_builder.h"
 #include "tests/support/temp_folder.h"
 
+#include <future>
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace chwr {
 namespace {
 
 namespace fs = std::filesystem;
 using test::bytesOf;
+using test::concat;
+using test::midiFileOfSize;
 using test::ProcessResult;
+using ::testing::_;
+using ::testing::ElementsAre;
+using ::testing::FieldsAre;
 using ::testing::HasSubstr;
 
 // A database as the system writes it: these ring tones (name, data) and the modnumber.
@@ -30,28 +40,32 @@ protected:
     {
         TempFolderTest::SetUp();
         writeFile("palm/MIDI_Ring_Tones.PDB", m_original);
+        m_songFile = writeFile("Song.mid", midiFileOfSize(200)).string();
     }
-    // chwr with `environment` ("NAME=value") added to its own.
-    static ProcessResult chwr(const std::vector<std::string>& args, std::vector<std::string> environment = {})
+    static ProcessResult chwr(std::vector<std::string> args) { return test::runChwr(std::move(args)); }
+    ProcessResult add(const std::string& song) { return chwr({"add", db(), song, "--no-install"}); }
+    // The database as loaded, with Song.mid added.
+    RingToneDatabase withSong(LoadedFileIdentity* loaded = nullptr)
     {
-        environment.insert(environment.begin(), "env");
-        environment.push_back((test::binaryDir() / "cli" / "chwr").string());
-        environment.insert(environment.end(), args.begin(), args.end());
-        return test::runProcess(environment);
+        RingToneDatabase database = loadRingTones(db(), loaded).value();
+        EXPECT_TRUE(addMidiFile(database, m_songFile));
+        return database;
     }
-    std::string db() const { return path("palm/MIDI_Ring_Tones.PDB").string(); }
-    Bytes backup() const { return readFile(path("palm/MIDI_Ring_Tones.bak")); }
+    fs::path db() const { return path("palm/MIDI_Ring_Tones.PDB"); }
+    fs::path backup() const { return path("palm/MIDI_Ring_Tones.bak"); }
+    std::size_t ringTonesIn(const fs::path& file) const
+    {
+        return readRingToneDatabase(file).value().ringTones().size();
+    }
 
     const Bytes m_original = pdb(41, {{"Chime", "MThd-chime"}, {"Caf\xE9", "MThd-cafe@"}});
+    std::string m_songFile;
 };
 
 TEST_F(ChwrRingToneCommandsTest, ListPrintsTabSeparatedLinesOrJson)
 {
-    ProcessResult run = chwr({"list", db()});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "1\tChime\t10\t\n2\tCaf\xC3\xA9\t10\tx\n");
-    EXPECT_EQ(run.err, "");
-    run = chwr({"list", db(), "--json"});
+    EXPECT_THAT(chwr({"list", db()}), FieldsAre(0, "1\tChime\t10\t\n2\tCaf\xC3\xA9\t10\tx\n", ""));
+    const ProcessResult run = chwr({"list", db(), "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(nlohmann::ordered_json::parse(run.out),
               nlohmann::ordered_json::parse(R"({"records": 2, "modnumber": 41, "ringtones": [
@@ -69,38 +83,34 @@ TEST_F(ChwrRingToneCommandsTest, AddWritesTheRingTonesWithABackupAndPrintsTheirN
     const std::string midi = asString(test::midiFileOfSize(64000)); // the largest that is taken
     const std::string chime = writeFile("in/Chime.mid", bytesOf(midi)).string();
     const std::string other = writeFile("in/Other (2).mid", bytesOf(midi)).string();
-    ProcessResult run = chwr({"add", db(), chime, other, chime, "--no-install"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "Chime (1)\nOther\nChime (2)\n");
+    EXPECT_THAT(chwr({"add", db(), chime, other, chime, "--no-install"}),
+                FieldsAre(0, "Chime (1)\nOther\nChime (2)\n", ""));
     const Bytes first = pdb(42, {{"Chime", "MThd-chime"},
                                  {"Caf\xE9", "MThd-cafe@"},
                                  {"Chime (1)", midi + "@"},
                                  {"Other", midi + "@"},
                                  {"Chime (2)", midi + "@"}});
     EXPECT_EQ(readFile(db()), first);
-    EXPECT_EQ(backup(), m_original);
+    EXPECT_EQ(readFile(backup()), m_original);
     // --name gives the stem, made unique; UTF-8 becomes Windows-1252, "?" where it cannot.
-    run = chwr({"add", db(), other, "--name", "Chime (7).mid", "--no-install"});
-    EXPECT_EQ(run.out, "Chime (3)\n");
-    EXPECT_EQ(backup(), first);
-    run = chwr({"add", db(), other, "--name=Caf\xC3\xA9 \xE2\x99\xAB", "--no-install"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "Caf\xC3\xA9 ?\n");
+    EXPECT_THAT(chwr({"add", db(), other, "--name", "Chime (7).mid", "--no-install"}),
+                FieldsAre(0, "Chime (3)\n", ""));
+    EXPECT_EQ(readFile(backup()), first);
+    EXPECT_THAT(chwr({"add", db(), other, "--name=Caf\xC3\xA9 \xE2\x99\xAB", "--no-install"}),
+                FieldsAre(0, "Caf\xC3\xA9 ?\n", ""));
 }
 
 TEST_F(ChwrRingToneCommandsTest, ExportRemoveAndRenameDoWhatTheySay)
 {
     EXPECT_EQ(chwr({"export", db(), "2", path("out.mid").string()}).exitCode, 0);
     EXPECT_EQ(asString(readFile(path("out.mid"))), "MThd-cafe@");
-    ProcessResult run = chwr({"rename", db(), "1", "Bell (2).mid", "--no-install"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out + run.err, "");
+    EXPECT_THAT(chwr({"rename", db(), "1", "Bell (2).mid", "--no-install"}), FieldsAre(0, "", ""));
     const Bytes renamed = pdb(42, {{"Bell (2).mid", "MThd-chime"}, {"Caf\xE9", "MThd-cafe@"}});
     EXPECT_EQ(readFile(db()), renamed);
-    EXPECT_EQ(backup(), m_original);
+    EXPECT_EQ(readFile(backup()), m_original);
     EXPECT_EQ(chwr({"remove", db(), "1", "--no-install"}).exitCode, 0);
     EXPECT_EQ(readFile(db()), pdb(43, {{"Caf\xE9", "MThd-cafe@"}}));
-    EXPECT_EQ(backup(), renamed);
+    EXPECT_EQ(readFile(backup()), renamed);
     EXPECT_EQ(chwr({"remove", db(), "1", "--no-install"}).exitCode, 0);
     EXPECT_EQ(readFile(db()), pdb(44, {}));
     EXPECT_EQ(chwr({"list", db()}).out, "");
@@ -112,11 +122,14 @@ TEST_F(ChwrRingToneCommandsTest, RefusalsExitWithOneOrTwoAndLeaveTheDatabaseAsIt
 {
     const std::string song = writeFile("in/song.mid", test::midiFileOfSize(40)).string();
     const std::string large = writeFile("in/Large.mid", test::midiFileOfSize(64001)).string();
+    const std::string text = writeFile("in/text.mid", bytesOf("no song")).string();
     const std::string out = path("out.mid").string(), none = path("none").string();
     // A database that would be its own backup, and one of 2^31 bytes (sparse), refused unread.
     const std::string own = writeFile("other/tones.bak", m_original).string();
     const std::string huge = writeFile("other/huge.PDB", {}).string();
     fs::resize_file(huge, std::uintmax_t{1} << 31);
+    const std::string link = path("link.PDB").string(); // the database, for an export over it
+    fs::create_symlink(db(), link);
     const std::string tooLong =
         "The ring tone name is 249 bytes long; a ring tone name holds at most 248 bytes.";
     const std::string outside = "chwr: There is no ring tone 3: the ring tones are numbered 1 to 2.\n";
@@ -126,11 +139,12 @@ TEST_F(ChwrRingToneCommandsTest, RefusalsExitWithOneOrTwoAndLeaveTheDatabaseAsIt
         std::string err; // a part of standard error
     } cases[] = {
         {{"list"}, 2, "chwr list: expects one database\nUsage: chwr list DB [--json]\n"},
-        {{"list", db(), "--color"}, 2, "Usage: chwr list DB [--json]\n"},
         {{"add", db()}, 2, "chwr add: expects a database and at least one MIDI file\nUsage: chwr add DB"},
         {{"add", db(), song, song, "--name", "Two"}, 2, "chwr add: --name goes with one MIDI file only\n"},
         {{"add", db(), song, "--name", "A", "--name", "B"}, 2, "chwr add: --name is given once\n"},
-        {{"add", db(), song, "--name"}, 2, "Usage: chwr add DB FILE.mid... [--name NAME] [--fit] [--no-install] [--json]\n"},
+        {{"add", db(), song, "--name"},
+         2,
+         "Usage: chwr add DB FILE.mid... [--name NAME] [--fit] [--no-install] [--json]\n"},
         {{"export", db(), "first", out}, 2, "chwr export: INDEX must be a whole number\nUsage: chwr export"},
         {{"remove", db(), "1.5"}, 2, "chwr remove: INDEX must be a whole number\nUsage: chwr remove"},
         {{"rename", db(), "1"}, 2, "chwr rename: expects a database, a ring tone number and a name\n"},
@@ -143,21 +157,20 @@ TEST_F(ChwrRingToneCommandsTest, RefusalsExitWithOneOrTwoAndLeaveTheDatabaseAsIt
         {{"add", db(), song, large},
          1,
          large + ": This MIDI file is larger than 64k and cannot be imported.\n"},
+        {{"add", db(), text}, 1, "chwr: " + text + ": This file is not a Standard MIDI File.\n"},
         {{"add", db(), none},
          1,
          "chwr: " + none + ": Cannot open \"" + none + "\": No such file or directory\n"},
         {{"add", db(), song, "--name", std::string(249, 'n')}, 1, tooLong},
         {{"rename", db(), "1", std::string(249, 'n')}, 1, tooLong},
         {{"remove", own, "1"}, 1, "tones.bak\" would be the ring tone database itself.\n"},
+        {{"export", db(), "1", link}, 1, link + "\" is the ring tone database itself; nothing was written."},
         {{"list", huge}, 1, "is larger than 2147483647 bytes\n"},
         {{"list", none}, 1, "chwr: The MIDI Ring Tone database does not exist for this user: " + none + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args.back().substr(0, 30));
-        ProcessResult run = chwr(c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode);
-        EXPECT_EQ(run.out, "");
-        EXPECT_THAT(run.err, HasSubstr(c.err));
+        EXPECT_THAT(chwr(c.args), FieldsAre(c.exitCode, "", HasSubstr(c.err)));
     }
     EXPECT_EQ(readFile(db()), m_original);
     EXPECT_EQ(readFile(own), m_original);
@@ -171,9 +184,12 @@ TEST_F(ChwrRingToneCommandsTest, AWrittenDatabaseGoesToJPilotOrTheWayToInstallIt
     if (std::system("command -v gpilot-install-file >/dev/null 2>&1") == 0)
         GTEST_SKIP() << "gnome-pilot is installed here";
     const std::string user = path("user").string();
-    const std::vector<std::string> environment = {"HOME=" + user, "JPILOT_HOME=" + user,
-                                                  "XDG_DATA_HOME=" + user};
-    ProcessResult run = chwr({"remove", db(), "1"}, environment);
+    auto chwrAsUser = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"env", "HOME=" + user, "JPILOT_HOME=" + user, "XDG_DATA_HOME=" + user,
+                                   (test::binaryDir() / "cli" / "chwr").string()});
+        return test::runProcess(args);
+    };
+    ProcessResult run = chwrAsUser({"remove", db(), "1"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_THAT(run.err, HasSubstr("chwr: the database was written, but not handed to the install tool: "));
@@ -181,11 +197,160 @@ TEST_F(ChwrRingToneCommandsTest, AWrittenDatabaseGoesToJPilotOrTheWayToInstallIt
     EXPECT_EQ(readFile(db()), pdb(42, {{"Caf\xE9", "MThd-cafe@"}}));
 
     fs::create_directories(path("user/.jpilot"));
-    run = chwr({"add", db(), writeFile("in/Song.mid", test::midiFileOfSize(40)).string()}, environment);
+    run = chwrAsUser({"add", db(), m_songFile});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out,
                 ::testing::MatchesRegex("Song\n.*\nHotSync your device to update your Ring Tones.\n"));
-    EXPECT_THAT(asString(readFile(path("user/.jpilot/jpilot.install"))), HasSubstr(db()));
+    EXPECT_THAT(asString(readFile(path("user/.jpilot/jpilot.install"))), HasSubstr(db().string()));
+}
+
+// Writes of the database that other writers, links and odd files could spoil.
+using DatabaseSafetyTest = ChwrRingToneCommandsTest;
+
+TEST_F(DatabaseSafetyTest, TwoChwrAddsAtOnceBothLand)
+{
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        auto first = std::async(std::launch::async, [&] { return add(m_songFile); });
+        EXPECT_EQ(add(m_songFile).exitCode, 0);
+        EXPECT_EQ(first.get().exitCode, 0);
+    }
+    RingToneDatabase written = readRingToneDatabase(db()).value();
+    EXPECT_EQ(written.ringTones().size(), 2u + 2 * kRounds);
+    EXPECT_EQ(written.header().modificationNumber(), 41u + 2 * kRounds);
+    EXPECT_THAT(listFolder(path("palm")), ElementsAre("MIDI_Ring_Tones.PDB", "MIDI_Ring_Tones.bak"));
+}
+
+TEST_F(DatabaseSafetyTest, ASecondWriterWaitsForTheFirstThenIsRefused)
+{
+    RingToneDatabase database = withSong();
+    Result<FolderLock> held = lockRingToneDatabase(db());
+    ASSERT_TRUE(held) << held.error();
+    UpdateGuard guard;
+    guard.lockWait = std::chrono::milliseconds(100);
+    EXPECT_EQ(updateRingTones(database, db(), backup(), nullptr, std::move(guard)).error(),
+              kDatabaseBusyMessage);
+    EXPECT_EQ(readFile(db()), m_original);
+    EXPECT_FALSE(fs::exists(backup()));
+    // chwr waits while another writer holds the lock a moment, then writes.
+    std::thread release([lock = std::move(held).value()]() mutable {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        FolderLock done = std::move(lock);
+    });
+    const ProcessResult run = add(m_songFile);
+    release.join();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ringTonesIn(db()), 3u);
+}
+
+TEST_F(DatabaseSafetyTest, AnUpdateRefusesADatabaseChangedSinceItWasLoaded)
+{
+    LoadedFileIdentity loaded;
+    RingToneDatabase database = withSong(&loaded);
+    EXPECT_EQ(loaded.path, fs::canonical(db()));
+    Result<UpdateOutcome> first = updateRingTones(database, db(), backup(), nullptr, {loaded});
+    ASSERT_TRUE(first) << first.error();
+    const Bytes written = readFile(db());
+    // Another program writes the database: the next update is refused, nothing written.
+    ASSERT_EQ(add(m_songFile).exitCode, 0);
+    const Bytes theirs = readFile(db());
+    EXPECT_EQ(updateRingTones(database, db(), backup(), nullptr, {first->written}).error(),
+              kDatabaseChangedMessage);
+    EXPECT_EQ(std::tuple(readFile(db()), readFile(backup())), std::tuple(theirs, written));
+    EXPECT_THAT(updateRingTones(database, path("palm/Other.PDB"), backup(), nullptr, {loaded}).error(),
+                HasSubstr("The ring tones were loaded from \"" + loaded.path.string() + "\""));
+}
+
+TEST_F(DatabaseSafetyTest, ADatabaseThroughALinkIsWrittenWhereItPointsWithItsMode)
+{
+    const fs::perms mode = fs::perms(0640);
+    fs::permissions(db(), mode);
+    const fs::path link = path("link/MIDI_Ring_Tones.PDB");
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(db(), link);
+    const ProcessResult run = chwr({"add", link, m_songFile, "--no-install"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ringTonesIn(db()), 3u);
+    EXPECT_EQ(readFile(backup()), m_original);
+    EXPECT_EQ(std::tuple(fs::status(db()).permissions(), fs::status(backup()).permissions()),
+              std::tuple(mode, mode));
+    EXPECT_THAT(listFolder(path("link")), ElementsAre("MIDI_Ring_Tones.PDB"));
+}
+
+TEST_F(DatabaseSafetyTest, ADatabaseWithAnotherNameIsNotWrittenButOneLeftWithItsBackupIs)
+{
+    fs::create_hard_link(db(), path("elsewhere.PDB"));
+    EXPECT_THAT(add(m_songFile), FieldsAre(1, _, HasSubstr("has 1 other name(s) on the disk (hard links)")));
+    EXPECT_EQ(readFile(db()), m_original);
+    EXPECT_THAT(listFolder(path("palm")), ElementsAre("MIDI_Ring_Tones.PDB"));
+    // A write that stopped between its renames leaves the backup a second name: fine.
+    fs::remove(path("elsewhere.PDB"));
+    fs::create_hard_link(db(), backup());
+    EXPECT_EQ(add(m_songFile).exitCode, 0);
+    EXPECT_EQ(ringTonesIn(db()), 3u);
+    EXPECT_EQ(readFile(backup()), m_original);
+}
+
+// Unlike an export over the database (refused above), a modify over its own source is written.
+TEST_F(DatabaseSafetyTest, AModifyOverItsSourceIsWritten)
+{
+    const ProcessResult modify = chwr({"modify", m_songFile, m_songFile, "--adjust", "1:velocity=1"});
+    EXPECT_EQ(modify.exitCode, 0) << modify.err;
+    EXPECT_THAT(asString(readFile(m_songFile)), ::testing::StartsWith("MThd"));
+    EXPECT_THAT(listFolder(folder()), ::testing::Each(::testing::Not(::testing::StartsWith(".chwr-"))));
+}
+
+TEST_F(DatabaseSafetyTest, OnlyAStandardMidiFileBecomesARingTone)
+{
+    auto littleEndian = [](std::size_t n) {
+        return Bytes{std::uint8_t(n), std::uint8_t(n >> 8), std::uint8_t(n >> 16), std::uint8_t(n >> 24)};
+    };
+    auto riff = [&](const Bytes& song, const Bytes& before = {}, const char* kind = "RMID") {
+        Bytes chunks =
+            song.empty() ? before : concat({before, bytesOf("data"), littleEndian(song.size()), song});
+        if (song.size() % 2)
+            chunks.push_back(0);
+        return concat({bytesOf("RIFF"), littleEndian(chunks.size() + 4), bytesOf(kind), chunks});
+    };
+    const Bytes smf = midiFileOfSize(100), big = midiFileOfSize(64000);
+    const Bytes info = concat({bytesOf("LIST"), littleEndian(3), bytesOf("abc"), Bytes{0}});
+    const Bytes header = concat({bytesOf("MThd"), Bytes{0, 0, 0, 6, 0, 0, 0, 1, 1, 0xE0}});
+    const Bytes wrapped = riff(smf);
+    const std::string notSmf = kNotStandardMidiFileMessage, tooLarge = kMidiFileTooLargeMessage;
+    struct Case {
+        const char* what;
+        Bytes file;
+        std::string error; // empty: added, its data `song` plus "@"
+        Bytes song = {};
+    } const cases[] = {
+        {"a Standard MIDI File", smf, "", smf},
+        {"its header alone", header, "", header},
+        {"13 bytes", Bytes(header.begin(), header.end() - 1), notSmf},
+        {"a header length of 5", concat({bytesOf("MThd"), Bytes{0, 0, 0, 5}, Bytes(6, 0)}), notSmf},
+        {"text", bytesOf("This is a text file, not a song at all."), notSmf},
+        {"an empty file", {}, notSmf},
+        {"text over 64000 bytes", Bytes(64001, 'x'), tooLarge},
+        {"a RIFF MIDI file", riff(smf, info), "", smf},
+        {"a RIFF MIDI file over 64000 bytes round a song of 64000", riff(big, info), "", big},
+        {"a RIFF MIDI file round a song over 64000", riff(midiFileOfSize(64001)), tooLarge},
+        {"a RIFF MIDI file without its data chunk", riff({}, info), notSmf},
+        {"a RIFF MIDI file round text", riff(bytesOf("text")), notSmf},
+        {"a RIFF MIDI file cut short", Bytes(wrapped.begin(), wrapped.end() - 10), notSmf},
+        {"a RIFF WAVE file", riff({}, {}, "WAVE"), notSmf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RingToneDatabase database = readRingToneDatabase(db()).value();
+        Result<std::size_t> added = addMidiFile(database, writeFile("in/file.mid", c.file));
+        if (!c.error.empty()) {
+            EXPECT_EQ(std::tuple(added.error(), database.ringTones().size()), std::tuple(c.error, 2u));
+        } else {
+            ASSERT_TRUE(added) << added.error();
+            const ByteView data = database.ringTones()[*added].midiData();
+            EXPECT_EQ(Bytes(data.begin(), data.end()), concat({c.song, Bytes{AddedMark}}));
+        }
+    }
 }
 
 } // namespace

@@ -7,6 +7,9 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
+#include <csignal>
+#include <fstream>
 #include <optional>
 #include <unistd.h>
 
@@ -74,12 +77,11 @@ protected:
     }
     Result<std::string> install() { return makeInstallHandoff(environment)->install(database); }
     std::string read(const std::string& name) const { return asString(readFile(path(name))); }
-    // gnome-pilot's tool, standing in: keeps its arguments.
-    void fakeGnomePilot()
+    // gnome-pilot's tool, standing in: by default it keeps its arguments.
+    void fakeGnomePilot(const std::string& script = "echo \"$@\" >\"$0.args\"\n")
     {
-        fs::permissions(
-            writeFile("bin/gpilot-install-file", asBytes("#!/bin/sh\necho \"$@\" >\"$0.args\"\n")),
-            fs::perms::owner_all);
+        fs::permissions(writeFile("bin/gpilot-install-file", asBytes("#!/bin/sh\n" + script)),
+                        fs::perms::owner_all);
     }
 
     MemoryRegistry registry;
@@ -206,7 +208,6 @@ TEST_F(DesktopTest, TheDatabaseLocationNeverGuessesAndNamesOneFolderForAUser)
     location.setBrowsedPath("/browsed/My Tones.pdb");
     location.setBrowsedPath(""); // Browse cancelled
     EXPECT_EQ(location.ResolveDatabasePath().value(), "/browsed/My Tones.pdb");
-    EXPECT_EQ(location.BackupPath().value(), home() / "MIDI_Ring_Tones.bak");
     location.selectOption(0);
     EXPECT_THAT(location.ResolveDatabasePath().error(), HasSubstr("The Palm Desktop folder is not known"));
     location.setPalmDesktop("/palm", {"alice"});
@@ -294,6 +295,41 @@ TEST_F(DesktopTest, KPilotAndColdSyncGetACopyAndGnomePilotsToolTheFile)
     fakeGnomePilot();
     EXPECT_TRUE(install());
     EXPECT_EQ(read("bin/gpilot-install-file.args"), "--later " + db + "\n");
+}
+
+// gpilot-install-file says something, leaves a child holding its output open for a
+// minute and exits at once with a failure.
+TEST_F(DesktopTest, TheHandOffEndsWhenTheToolExitsThoughItsChildKeepsTheOutputOpen)
+{
+    fakeGnomePilot("echo 'told to fail' >&2\nsleep 60 &\necho $! > \"$0.child\"\nexit 3\n");
+    const auto started = std::chrono::steady_clock::now();
+    Result<std::string> done = install();
+    const auto took = std::chrono::steady_clock::now() - started;
+    int child = 0;
+    std::ifstream(path("bin/gpilot-install-file.child")) >> child;
+    ASSERT_GT(child, 0);
+    ::kill(child, SIGKILL);
+    EXPECT_THAT(done.error(),
+                HasSubstr("(gpilot-install-file ended with status 3: told to fail). Install it by hand"));
+    // Neither the child's minute nor the tool's time limit of 30 seconds is waited for.
+    EXPECT_LT(took, std::chrono::seconds(20));
+}
+
+// users.dat keeps "Müller" with the Windows-1252 byte 0xFC; the folder copied from
+// Windows may be named in UTF-8 or with that byte.
+TEST_F(DesktopTest, AHotSyncUserInTheWindowsCodePageShowsInUtf8AndFindsItsFolderEitherWay)
+{
+    const Bytes users = concat({kMarker0, user("M\xFCller", "M\xFCller")});
+    EXPECT_EQ(parseUsersDat(users).front(), (HotSyncUser{"Müller", "Müller"}));
+    for (const std::string folder : {"Müller", "M\xFCller"}) {
+        const fs::path palm = writeFile(std::to_string(folder.size()) + "/users.dat", users).parent_path();
+        fs::create_directories(palm / folder / "Backup");
+        location.applyStoredSettings();
+        location.setPalmDesktop(palm.string(), userDirectoryNames(readHotSyncUsers(palm)));
+        location.pickUser(0);
+        EXPECT_EQ(store.readSetting(kDbHotSyncIdSetting), "Müller");
+        EXPECT_EQ(location.ResolveDatabasePath().value(), palm / folder / "Backup" / "MIDI_Ring_Tones.PDB");
+    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "shell/file_io.h"
+#include "shell/palm_desktop.h"
 #include "shell/reg_file_format.h"
 #include "shell/settings_store.h"
+#include "tests/support/pdb_builder.h"
 #include "tests/support/temp_folder.h"
 
 #include <gmock/gmock.h>
@@ -11,8 +13,10 @@
 namespace chwr {
 namespace {
 
+using test::concat;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using Type = RegistryValueType;
 using namespace std::literals;
 constexpr auto kUser = RegistryRoot::CurrentUser;
@@ -86,6 +90,66 @@ TEST(RegFileFormat, ReadsRegeditsUtf16ExportsAndNothingFromAFileWithoutTheHeader
     }
     EXPECT_THAT(parseRegFile(asBytes("\n[HKEY_CURRENT_USER\\X]\n"sv)).problems,
                 ElementsAre("line 2: the first line should be \"Windows Registry Editor Version 5.00\""));
+}
+
+Bytes utf16le(std::string_view ascii)
+{
+    Bytes bytes = {0xFF, 0xFE};
+    for (char c : ascii)
+        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), 0});
+    return bytes;
+}
+
+std::string valueIn(const RegistryFileContents& contents, std::string_view key, std::string_view name)
+{
+    if (const RegistryFileKey* found = contents.findKey(key))
+        for (const RegistryFileValue& value : found->values)
+            if (value.name == name)
+                return asString(value.value.data);
+    return "(none)";
+}
+
+TEST(RegFileFormat, ARegeditExportAppendedToTheSettingsIsReadInItsOwnEncoding)
+{
+    const std::string ours =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0]\n\"CHWR-DBOption\"=\"1\"";
+    const std::string exported = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\"
+                                 "U.S. Robotics\\Pilot Desktop\\Core]\r\n\"Path\"=\"/mnt/c/Palm\"\r\n\r\n";
+    // However the parts are put together, the file holds both values.
+    const Bytes files[] = {concat({asBytes(ours), utf16le(exported)}),
+                           concat({asBytes(ours + "\n"), utf16le(exported)}),
+                           concat({utf16le(ours + "\r\n"), utf16le(exported)}),
+                           concat({asBytes(ours + "\n"), Bytes{0xEF, 0xBB, 0xBF}, asBytes(exported)}),
+                           concat({utf16le(exported), utf16le(ours)})};
+    for (const Bytes& file : files) {
+        const RegFileParse parsed = parseRegFile(file);
+        EXPECT_THAT(parsed.problems, IsEmpty()) << ::testing::PrintToString(file);
+        EXPECT_EQ(
+            valueIn(parsed.contents, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0",
+                    "CHWR-DBOption") +
+                valueIn(parsed.contents, "HKEY_CURRENT_USER\\" + std::string(kPalmDesktopCoreKey), "Path"),
+            "1/mnt/c/Palm");
+    }
+}
+
+TEST(RegistryKeys, ManyKeysAreFoundWithoutRegardToCaseAndTheirParentsExist)
+{
+    const std::string many = "HKEY_CURRENT_USER\\Software\\Many\\Key ";
+    std::string text = "Windows Registry Editor Version 5.00\n";
+    for (int i = 0; i < 40000; ++i)
+        text += "[" + many + std::to_string(i) + "]\n\"n\"=\"" + std::to_string(i) + "\"\n";
+    RegistryFileContents contents =
+        parseRegFile(asBytes(text + "[hkey_current_user\\SOFTWARE\\many\\KEY 7]\n\"m\"=\"7\"\n")).contents;
+    EXPECT_EQ(contents.keys.size(), 40000u);
+    EXPECT_EQ(valueIn(contents, "HKEY_CURRENT_USER\\software\\MANY\\key 39999", "n"), "39999");
+    EXPECT_EQ(valueIn(contents, many + "7", "m"), "7");
+    EXPECT_TRUE(contents.hasKey("HKEY_CURRENT_USER\\software\\many"));
+    EXPECT_FALSE(contents.hasKey("HKEY_CURRENT_USER\\Software\\Man") || contents.hasKey(many + "1\\Sub"));
+    // Keys taken out of the list by hand are no longer found; the others still are.
+    contents.keys.erase(contents.keys.begin(), contents.keys.begin() + 10);
+    EXPECT_EQ(contents.findKey(many + "7"), nullptr);
+    EXPECT_EQ(valueIn(contents, many + "10", "n"), "10");
 }
 
 class RegistryFileTest : public test::TempFolderTest {

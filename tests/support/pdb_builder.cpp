@@ -1,4 +1,5 @@
 #include "tests/support/pdb_builder.h"
+#include "tests/support/smf_builder.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -26,14 +27,10 @@ Bytes pdbHeader(const PdbHeaderFields& f)
 {
     Bytes out;
     appendPadded(out, f.name, 32);
-    appendNumber(out, f.attrib, 2);
-    appendNumber(out, f.version, 2);
-    appendNumber(out, f.creationdate, 4);
-    appendNumber(out, f.moddate, 4);
-    appendNumber(out, f.lastbackup, 4);
-    appendNumber(out, f.modnumber, 4);
-    appendNumber(out, f.app, 4);
-    appendNumber(out, f.sort, 4);
+    for (std::uint16_t half : {f.attrib, f.version})
+        appendNumber(out, half, 2);
+    for (std::uint32_t word : {f.creationdate, f.moddate, f.lastbackup, f.modnumber, f.app, f.sort})
+        appendNumber(out, word, 4);
     appendPadded(out, f.type, 4);
     appendPadded(out, f.creator, 4);
     appendNumber(out, f.unique, 4);
@@ -54,7 +51,6 @@ Bytes recordListEntry(std::uint32_t offset, std::uint8_t attributes, std::uint32
 Bytes toneRecord(const std::string& name, ByteView data)
 {
     Bytes out;
-    out.reserve(name.size() + data.size() + 7);
     out.insert(out.end(), {'P', 'M', 'r', 'c', static_cast<std::uint8_t>(name.size() + 7), 0x00});
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0x00);
@@ -69,22 +65,18 @@ Bytes midiFileOfSize(std::size_t size)
     constexpr std::size_t fixed = 14 + 8 + 2 + 3 + 3;
     if (size < fixed)
         throw std::invalid_argument("a MIDI file of this builder has at least 30 bytes");
-    Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0};
-    // The text length as a variable-length quantity of one to three bytes.
+    // The text length as a variable-length quantity of one to three bytes, not always
+    // the shortest form, so that every size can be made.
     std::size_t text = size - fixed;
     std::size_t lengthBytes = text < 0x80 ? 1 : text < 0x4000 + 1 ? 2 : 3;
     text -= lengthBytes - 1;
     Bytes track = {0x00, 0xFF, 0x01};
-    if (lengthBytes == 3)
-        track.push_back(static_cast<std::uint8_t>(0x80 | (text >> 14)));
-    if (lengthBytes >= 2)
-        track.push_back(static_cast<std::uint8_t>(0x80 | ((text >> 7) & 0x7F)));
+    for (std::size_t shift = 7 * (lengthBytes - 1); shift > 0; shift -= 7)
+        track.push_back(static_cast<std::uint8_t>(0x80 | ((text >> shift) & 0x7F)));
     track.push_back(static_cast<std::uint8_t>(text & 0x7F));
     track.insert(track.end(), text, 'a');
     track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
-    out.insert(out.end(), {'M', 'T', 'r', 'k'});
-    appendNumber(out, static_cast<std::uint32_t>(track.size()), 4);
-    out.insert(out.end(), track.begin(), track.end());
+    Bytes out = concat({smfHeader(0, 1, 0x01E0), trackChunk(track)});
     if (out.size() != size)
         throw std::logic_error("midiFileOfSize miscounted");
     return out;
@@ -104,15 +96,13 @@ PdbBuilder& PdbBuilder::ringTone(const std::string& name, ByteView data)
 
 PdbBuilder& PdbBuilder::appInfo(ByteView block)
 {
-    m_appInfo.assign(block.begin(), block.end());
-    m_hasAppInfo = true;
+    m_appInfo.emplace(block.begin(), block.end());
     return *this;
 }
 
 PdbBuilder& PdbBuilder::sortInfo(ByteView block)
 {
-    m_sortInfo.assign(block.begin(), block.end());
-    m_hasSortInfo = true;
+    m_sortInfo.emplace(block.begin(), block.end());
     return *this;
 }
 
@@ -130,16 +120,15 @@ Bytes PdbBuilder::assemble(bool separators) const
 {
     PdbHeaderFields fields = m_fields;
     fields.records = static_cast<std::uint16_t>(m_tones.size());
-    const std::size_t listEnd = 78 + 8 * m_tones.size();
+    const Bytes info = concat({m_appInfo.value_or(Bytes{}), m_sortInfo.value_or(Bytes{})});
     // After the list: the system writes one 0x00; other software nothing.
-    std::size_t offset = listEnd + (separators ? 1 : 0);
-    if (m_hasAppInfo)
+    std::size_t offset = 78 + 8 * m_tones.size() + (separators ? 1 : 0);
+    if (m_appInfo)
         fields.app = static_cast<std::uint32_t>(offset);
-    offset += m_appInfo.size();
-    if (m_hasSortInfo)
-        fields.sort = static_cast<std::uint32_t>(offset);
-    offset += m_sortInfo.size();
-    const bool firstLed = separators && !m_hasAppInfo && !m_hasSortInfo;
+    if (m_sortInfo)
+        fields.sort = static_cast<std::uint32_t>(offset + m_appInfo.value_or(Bytes{}).size());
+    offset += info.size();
+    const bool firstLed = separators && !m_appInfo && !m_sortInfo;
 
     Bytes out = pdbHeader(fields);
     Bytes body;
@@ -157,10 +146,7 @@ Bytes PdbBuilder::assemble(bool separators) const
     }
     if (separators)
         out.push_back(0x00);
-    out.insert(out.end(), m_appInfo.begin(), m_appInfo.end());
-    out.insert(out.end(), m_sortInfo.begin(), m_sortInfo.end());
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    return concat({out, info, body});
 }
 
 Bytes bytesOf(const std::string& text)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,8 @@ private:
 
     PdbHeaderFields m_fields;
     std::vector<Tone> m_tones;
-    Bytes m_appInfo;
-    Bytes m_sortInfo;
-    bool m_hasAppInfo = false;
-    bool m_hasSortInfo = false;
+    std::optional<Bytes> m_appInfo;
+    std::optional<Bytes> m_sortInfo;
 };
 
 // Bytes from text, for names and small data.

@@ -15,11 +15,6 @@ std::string lowerCase(std::string_view text)
     return lower;
 }
 
-bool isCommand(const std::string& call)
-{
-    return call.find('=') == std::string::npos;
-}
-
 } // namespace
 
 void ScriptedPlayer::setDeviceType(std::string type)
@@ -38,20 +33,16 @@ Result<void> ScriptedPlayer::command(std::string_view name)
 {
     m_calls.emplace_back(name);
     const std::string command = lowerCase(name);
-    if (command == "open") {
+    if (command == "open" || command == "close") {
         m_open = false;
         m_playing = false;
         m_position = 0;
-        if (!m_openFailures.empty()) {
+        if (command == "open" && !m_openFailures.empty()) {
             std::string message = std::move(m_openFailures.front());
             m_openFailures.pop_front();
             return Error{message};
         }
-        m_open = true;
-    } else if (command == "close") {
-        m_open = false;
-        m_playing = false;
-        m_position = 0;
+        m_open = command == "open";
     } else if (command == "play") {
         m_playing = m_open && m_position < m_length;
     } else if (command == "stop") {
@@ -105,7 +96,9 @@ void ScriptedPlayer::raiseStatusUpdate()
 std::vector<std::string> ScriptedPlayer::commands() const
 {
     std::vector<std::string> commands;
-    std::copy_if(m_calls.begin(), m_calls.end(), std::back_inserter(commands), isCommand);
+    for (const std::string& call : m_calls)
+        if (call.find('=') == std::string::npos) // not a property set
+            commands.push_back(call);
     return commands;
 }
 

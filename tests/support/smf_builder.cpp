@@ -47,9 +47,11 @@ TrackBuilder& TrackBuilder::channelEvent(std::uint32_t delta, std::uint8_t statu
     return *this;
 }
 
-TrackBuilder& TrackBuilder::systemEvent(std::uint32_t delta, const Bytes& event)
+TrackBuilder& TrackBuilder::systemEvent(std::uint32_t delta, Bytes event, const Bytes& data)
 {
     append(m_events, vlq(delta));
+    append(event, vlq(static_cast<std::uint32_t>(data.size())));
+    append(event, data);
     append(m_events, event);
     m_lastStatus = 0;
     return *this;
@@ -90,19 +92,9 @@ TrackBuilder& TrackBuilder::pitchBend(std::uint32_t delta, int channel, int valu
     return channelEvent(delta, byte(0xE0 | channel), {byte(value14 & 0x7F), byte((value14 >> 7) & 0x7F)});
 }
 
-TrackBuilder& TrackBuilder::dataOnly(std::uint32_t delta, std::initializer_list<std::uint8_t> dataBytes)
-{
-    append(m_events, vlq(delta));
-    m_events.insert(m_events.end(), dataBytes.begin(), dataBytes.end());
-    return *this;
-}
-
 TrackBuilder& TrackBuilder::meta(std::uint32_t delta, std::uint8_t type, const Bytes& data)
 {
-    Bytes event{0xFF, type};
-    append(event, vlq(static_cast<std::uint32_t>(data.size())));
-    append(event, data);
-    return systemEvent(delta, event);
+    return systemEvent(delta, {0xFF, type}, data);
 }
 
 TrackBuilder& TrackBuilder::tempo(std::uint32_t delta, std::uint32_t microsPerQuarter)
@@ -118,18 +110,7 @@ TrackBuilder& TrackBuilder::text(std::uint32_t delta, const std::string& text)
 
 TrackBuilder& TrackBuilder::sysex(std::uint32_t delta, const Bytes& payload)
 {
-    Bytes event{0xF0};
-    append(event, vlq(static_cast<std::uint32_t>(payload.size())));
-    append(event, payload);
-    return systemEvent(delta, event);
-}
-
-TrackBuilder& TrackBuilder::escape(std::uint32_t delta, const Bytes& payload)
-{
-    Bytes event{0xF7};
-    append(event, vlq(static_cast<std::uint32_t>(payload.size())));
-    append(event, payload);
-    return systemEvent(delta, event);
+    return systemEvent(delta, {0xF0}, payload);
 }
 
 TrackBuilder& TrackBuilder::endOfTrack(std::uint32_t delta)
@@ -147,8 +128,7 @@ SmfBuilder::SmfBuilder(int format, int division) : m_format(format), m_division(
 
 TrackBuilder& SmfBuilder::track()
 {
-    m_tracks.emplace_back();
-    return m_tracks.back();
+    return m_tracks.emplace_back();
 }
 
 SmfBuilder& SmfBuilder::announceTracks(int count)
@@ -165,11 +145,9 @@ SmfBuilder& SmfBuilder::trailer(const Bytes& bytes)
 
 Bytes smfHeader(int format, int trackCount, int division)
 {
-    Bytes header{'M', 'T', 'h', 'd'};
-    appendBigEndian(header, 6, 4);
-    appendBigEndian(header, static_cast<std::uint32_t>(format), 2);
-    appendBigEndian(header, static_cast<std::uint32_t>(trackCount), 2);
-    appendBigEndian(header, static_cast<std::uint32_t>(division), 2);
+    Bytes header{'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    for (int field : {format, trackCount, division})
+        appendBigEndian(header, static_cast<std::uint32_t>(field), 2);
     return header;
 }
 

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 #include <sys/wait.h>
 
 namespace chwr::test {
@@ -74,24 +73,18 @@ namespace {
 std::string shellQuote(const std::string& text)
 {
     std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
 std::string slurp(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-}  // namespace
+} // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const fs::path& workDir)
 {
@@ -121,4 +114,4 @@ ProcessResult runChwr(std::vector<std::string> args)
     return runProcess(args);
 }
 
-}  // namespace chwr::test
+} // namespace chwr::test

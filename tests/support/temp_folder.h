@@ -45,4 +45,4 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::filesy
 // Runs the build's chwr with these arguments.
 ProcessResult runChwr(std::vector<std::string> args);
 
-}  // namespace chwr::test
+} // namespace chwr::test
