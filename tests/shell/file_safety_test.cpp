@@ -1,4 +1,5 @@
-// The file layer: a write replaces a file whole or not at all; writes through links land
+// The file layer (that a write replaces a file whole or not at all is walked, step by
+// step, through each write in the fault injection tests): writes through links land
 // where the link points with the mode and owner of the file they replace, folders are
 // flushed after each rename, temporary names stay short, something other than a file is
 // refused at once, and proposed file names are free and fit a file system's 255 bytes.
@@ -38,40 +39,6 @@ protected:
     }
     static mode_t modeOf(const fs::path& path) { return statOf(path).st_mode & 07777; }
 };
-
-TEST_F(FileSafetyTest, AtomicWriteReplacesTheFileOrOnAnyFailingStepLeavesItAsItWas)
-{
-    auto target = writeFile("db.pdb", asBytes("old contents that are longer"));
-    for (FileOp failing : {FileOp::OpenWrite, FileOp::Write, FileOp::Sync, FileOp::Close, FileOp::Rename}) {
-        SCOPED_TRACE(fileOpName(failing));
-        setFileFaultHook(
-            [failing](FileOp op, const std::filesystem::path&) { return op == failing ? ENOSPC : 0; });
-        Result<void> written = writeFileAtomic(target, asBytes("new"));
-        setFileFaultHook({});
-        EXPECT_THAT(written.error(), HasSubstr("No space left on device"));
-        EXPECT_EQ(asString(readFile(target)), "old contents that are longer");
-        EXPECT_THAT(listFolder(folder()), ElementsAre("db.pdb", "home"));
-    }
-    ASSERT_TRUE(writeFileAtomic(target, asBytes("new")));
-    EXPECT_EQ(asString(readFile(target)), "new");
-    EXPECT_THAT(listFolder(folder()), ElementsAre("db.pdb", "home"));
-    EXPECT_THAT(writeFileAtomic(path("no/such/file"), {}).error(), HasSubstr("No such file or directory"));
-}
-
-TEST_F(FileSafetyTest, AWriterMovesItsFileIntoPlaceOnlyOnCommit)
-{
-    auto target = writeFile("db.pdb", asBytes("old"));
-    {
-        auto dropped = AtomicFileWriter::create(target);
-        ASSERT_TRUE(dropped && dropped->write(asBytes("partial")));
-    }
-    EXPECT_THAT(listFolder(folder()), ElementsAre("db.pdb", "home"));
-    auto writer = AtomicFileWriter::create(target);
-    ASSERT_TRUE(writer && writer->write(asBytes("new")) && writer->prepare());
-    EXPECT_EQ(asString(readFile(target)), "old");
-    ASSERT_TRUE(writer->commitPrepared());
-    EXPECT_EQ(asString(readFile(target)), "new");
-}
 
 TEST_F(FileSafetyTest, ReadRefusesMissingFilesAndFilesOverTheLimit)
 {
