@@ -1,9 +1,9 @@
-// The file layer (that a write replaces a file whole or not at all is walked, step by
-// step, through each write in the fault injection tests): writes through links land
-// where the link points with the mode and owner of the file they replace, folders are
-// flushed after each rename, temporary names stay short, something other than a file is
-// refused at once, and proposed file names are free and fit a file system's 255 bytes.
-// Also the program folder and the Windows code page of names from Windows.
+// The file layer: writes through links land where the link points with the mode and
+// owner of the file they replace, folders are flushed after each rename, temporary names
+// stay short, something other than a file is refused at once, and proposed file names
+// are free and fit a file system's 255 bytes. Also the program folder and the Windows
+// code page of names from Windows. That a write replaces a file whole or not at all is
+// walked step by step, through each of the program's writes, in fault_injection_test.
 
 #include "shell/file_helpers.h"
 #include "shell/file_io.h"
