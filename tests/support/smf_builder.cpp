@@ -92,6 +92,13 @@ TrackBuilder& TrackBuilder::pitchBend(std::uint32_t delta, int channel, int valu
     return channelEvent(delta, byte(0xE0 | channel), {byte(value14 & 0x7F), byte((value14 >> 7) & 0x7F)});
 }
 
+TrackBuilder& TrackBuilder::dataOnly(std::uint32_t delta, std::initializer_list<std::uint8_t> dataBytes)
+{
+    append(m_events, vlq(delta));
+    m_events.insert(m_events.end(), dataBytes.begin(), dataBytes.end());
+    return *this;
+}
+
 TrackBuilder& TrackBuilder::meta(std::uint32_t delta, std::uint8_t type, const Bytes& data)
 {
     return systemEvent(delta, {0xFF, type}, data);
@@ -111,6 +118,11 @@ TrackBuilder& TrackBuilder::text(std::uint32_t delta, const std::string& text)
 TrackBuilder& TrackBuilder::sysex(std::uint32_t delta, const Bytes& payload)
 {
     return systemEvent(delta, {0xF0}, payload);
+}
+
+TrackBuilder& TrackBuilder::escape(std::uint32_t delta, const Bytes& payload)
+{
+    return systemEvent(delta, {0xF7}, payload);
 }
 
 TrackBuilder& TrackBuilder::endOfTrack(std::uint32_t delta)

@@ -28,12 +28,16 @@ public:
     TrackBuilder& programChange(std::uint32_t delta, int channel, int program);
     TrackBuilder& channelPressure(std::uint32_t delta, int channel, int pressure);
     TrackBuilder& pitchBend(std::uint32_t delta, int channel, int value14);
+    // Only the data bytes, relying on whatever running status the reader holds.
+    TrackBuilder& dataOnly(std::uint32_t delta, std::initializer_list<std::uint8_t> dataBytes);
 
     TrackBuilder& meta(std::uint32_t delta, std::uint8_t type, const Bytes& data);
     TrackBuilder& tempo(std::uint32_t delta, std::uint32_t microsPerQuarter);
     TrackBuilder& text(std::uint32_t delta, const std::string& text);
     // F0, the length, the payload (which normally ends with F7).
     TrackBuilder& sysex(std::uint32_t delta, const Bytes& payload);
+    // F7, the length, the payload.
+    TrackBuilder& escape(std::uint32_t delta, const Bytes& payload);
     TrackBuilder& endOfTrack(std::uint32_t delta = 0);
     // Bytes as they stand, for malformed input and unusual delta forms.
     TrackBuilder& raw(const Bytes& bytes);
