@@ -306,6 +306,19 @@ void LoadMidiTab::unload()
     setChanged(false);
 }
 
+bool LoadMidiTab::settleUnwrittenChanges(const QString& question)
+{
+    if (!m_changed)
+        return true;
+    const int answer = m_services.messages->ask(window(), question, {"&Write", "&Discard", "Cancel"},
+                                                MessageIcon::Exclamation);
+    if (answer == 0) {
+        Command7_Click();
+        return !m_changed;
+    }
+    return answer == 1;
+}
+
 void LoadMidiTab::setChanged(bool changed)
 {
     if (changed == m_changed)
@@ -363,14 +376,8 @@ void LoadMidiTab::Command1_Click()
     if (m_filling)
         return;
     // Loading again would drop what was added, removed or renamed since the last write.
-    if (m_changed) {
-        const int answer = m_services.messages->ask(window(), kWriteBeforeReloadQuestion,
-                                                    {"&Write", "&Discard", "Cancel"}, MessageIcon::Exclamation);
-        if (answer == 0)
-            Command7_Click();
-        if ((answer == 0 && m_changed) || answer < 0 || answer > 1)
-            return;
-    }
+    if (!settleUnwrittenChanges(kWriteBeforeReloadQuestion))
+        return;
     Result<DatabasePaths> paths = m_resolvePaths();
     if (!paths) {
         refuse(QString::fromStdString(paths.error()));
@@ -438,7 +445,8 @@ void LoadMidiTab::AddMidiFile()
     addFileNamed(file, name, {}, pendingPath.empty());
 }
 
-bool LoadMidiTab::addFileNamed(const fs::path& file, ByteView name, const QString& refusalPrefix, bool offerFit)
+bool LoadMidiTab::addFileNamed(const fs::path& file, ByteView name, const QString& refusalPrefix,
+                               bool offerFit)
 {
     // A large file is refused for its size unread; one that is no MIDI file at all (a
     // picture dropped with songs) is called what it is instead.

@@ -99,6 +99,9 @@ public:
     const std::optional<DatabasePaths>& loadedPaths() const { return m_loadedPaths; }
     // True while the list holds ring tones added, removed or renamed and not yet written.
     bool hasUnwrittenChanges() const { return m_changed; }
+    // With unwritten changes, asks `question` with Write, Discard and Cancel; Write writes
+    // them. True when the caller may go on: nothing unwritten, Discard, or a write that held.
+    bool settleUnwrittenChanges(const QString& question);
 
 public slots:
     void Command1_Click();

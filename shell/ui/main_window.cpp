@@ -132,18 +132,7 @@ void Form1::mnuExit_Click()
 
 bool Form1::mayClose()
 {
-    if (!loadTab->hasUnwrittenChanges())
-        return true;
-    QStringList buttons;
-    for (const char* button : kWriteBeforeClosingButtons)
-        buttons.push_back(button);
-    const int answer =
-        m_services.messages->ask(this, kWriteBeforeClosingQuestion, buttons, MessageIcon::Exclamation);
-    if (answer == 0) {
-        loadTab->Command7_Click();
-        return !loadTab->hasUnwrittenChanges();
-    }
-    return answer == 1;
+    return loadTab->settleUnwrittenChanges(kWriteBeforeClosingQuestion);
 }
 
 void Form1::mnuAbout_Click()

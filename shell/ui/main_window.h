@@ -28,10 +28,9 @@ class frmAbout;
 
 // The window's caption, with its one leading blank.
 inline constexpr const char* kMainWindowCaption = " Chimewright Vuruva";
-// Asked on closing while the list holds changes not written, with its three answers.
+// Asked on closing while the list holds changes not written (Write, Discard, Cancel).
 inline constexpr const char* kWriteBeforeClosingQuestion =
     "Write the ring tones to the database before closing?";
-inline constexpr std::array<const char*, 3> kWriteBeforeClosingButtons = {"&Write", "&Discard", "Cancel"};
 // The second line of the start-up message without a Palm Desktop folder.
 inline constexpr const char* kChooseDatabaseHint = "Choose the ring tone database on the Setup tab.";
 
