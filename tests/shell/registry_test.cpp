@@ -33,6 +33,16 @@ std::string readBack(ByteView file)
     return asString(formatRegFile(parseRegFile(file).contents));
 }
 
+// UTF-16LE after its byte order mark, as regedit exports: of ASCII text, or of UTF-16 units.
+template <typename Text> Bytes utf16le(const Text& text)
+{
+    Bytes bytes = {0xFF, 0xFE};
+    for (auto unit : text)
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(unit & 0xFF), static_cast<std::uint8_t>(unit >> 8)});
+    return bytes;
+}
+
 TEST(RegFileFormat, WritesBackWhatItReadsAsRegeditWritesIt)
 {
     const std::string regedit =
@@ -77,10 +87,7 @@ TEST(RegFileFormat, ReadsAHandEditedFileAndSaysWhichLinesItLeftOut)
 
 TEST(RegFileFormat, ReadsRegeditsUtf16ExportsAndNothingFromAFileWithoutTheHeader)
 {
-    Bytes utf16;
-    for (char16_t unit : u"\uFEFFREGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"A\"=\"\u00E9 \U0001F3B5\"\r\n"sv)
-        utf16.insert(utf16.end(),
-                     {static_cast<std::uint8_t>(unit & 0xFF), static_cast<std::uint8_t>(unit >> 8)});
+    const Bytes utf16 = utf16le(u"REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"A\"=\"\u00E9 \U0001F3B5\"\r\n"sv);
     EXPECT_EQ(readBack(utf16), "Windows Registry Editor Version "
                                "5.00\n\n[HKEY_CURRENT_USER\\X]\n\"A\"=\"\xC3\xA9 \xF0\x9F\x8E\xB5\"\n\n");
     for (auto bad : {""sv, "\n\n"sv, "[HKEY_CURRENT_USER\\X]\n\"A\"=\"x\"\n"sv,
@@ -90,14 +97,6 @@ TEST(RegFileFormat, ReadsRegeditsUtf16ExportsAndNothingFromAFileWithoutTheHeader
     }
     EXPECT_THAT(parseRegFile(asBytes("\n[HKEY_CURRENT_USER\\X]\n"sv)).problems,
                 ElementsAre("line 2: the first line should be \"Windows Registry Editor Version 5.00\""));
-}
-
-Bytes utf16le(std::string_view ascii)
-{
-    Bytes bytes = {0xFF, 0xFE};
-    for (char c : ascii)
-        bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), 0});
-    return bytes;
 }
 
 std::string valueIn(const RegistryFileContents& contents, std::string_view key, std::string_view name)
@@ -125,11 +124,9 @@ TEST(RegFileFormat, ARegeditExportAppendedToTheSettingsIsReadInItsOwnEncoding)
     for (const Bytes& file : files) {
         const RegFileParse parsed = parseRegFile(file);
         EXPECT_THAT(parsed.problems, IsEmpty()) << ::testing::PrintToString(file);
-        EXPECT_EQ(
-            valueIn(parsed.contents, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brindlewood\\CHWR\\1.0",
-                    "CHWR-DBOption") +
-                valueIn(parsed.contents, "HKEY_CURRENT_USER\\" + std::string(kPalmDesktopCoreKey), "Path"),
-            "1/mnt/c/Palm");
+        MemoryRegistry registry(parsed.contents);
+        const SettingsStore store(registry);
+        EXPECT_EQ(store.readSetting(kDbOptionSetting) + findPalmDesktopDirectory(store), "1/mnt/c/Palm");
     }
 }
 

@@ -82,40 +82,6 @@ Bytes midiFileOfSize(std::size_t size)
     return out;
 }
 
-PdbBuilder& PdbBuilder::modnumber(std::uint32_t value)
-{
-    m_fields.modnumber = value;
-    return *this;
-}
-
-PdbBuilder& PdbBuilder::ringTone(const std::string& name, ByteView data)
-{
-    m_tones.push_back({name, Bytes(data.begin(), data.end())});
-    return *this;
-}
-
-PdbBuilder& PdbBuilder::appInfo(ByteView block)
-{
-    m_appInfo.emplace(block.begin(), block.end());
-    return *this;
-}
-
-PdbBuilder& PdbBuilder::sortInfo(ByteView block)
-{
-    m_sortInfo.emplace(block.begin(), block.end());
-    return *this;
-}
-
-Bytes PdbBuilder::build() const
-{
-    return assemble(true);
-}
-
-Bytes PdbBuilder::buildBackToBack() const
-{
-    return assemble(false);
-}
-
 Bytes PdbBuilder::assemble(bool separators) const
 {
     PdbHeaderFields fields = m_fields;

@@ -48,15 +48,31 @@ Bytes midiFileOfSize(std::size_t size);
 // after the record list, no separating bytes).
 class PdbBuilder {
 public:
-    PdbBuilder& modnumber(std::uint32_t value);
-    PdbBuilder& ringTone(const std::string& name, ByteView data);
+    PdbBuilder& modnumber(std::uint32_t value)
+    {
+        m_fields.modnumber = value;
+        return *this;
+    }
+    PdbBuilder& ringTone(const std::string& name, ByteView data)
+    {
+        m_tones.push_back({name, Bytes(data.begin(), data.end())});
+        return *this;
+    }
     // Info blocks placed after the record list's 0x00, application info first; the
     // header's app and sort offsets point at them.
-    PdbBuilder& appInfo(ByteView block);
-    PdbBuilder& sortInfo(ByteView block);
+    PdbBuilder& appInfo(ByteView block)
+    {
+        m_appInfo.emplace(block.begin(), block.end());
+        return *this;
+    }
+    PdbBuilder& sortInfo(ByteView block)
+    {
+        m_sortInfo.emplace(block.begin(), block.end());
+        return *this;
+    }
 
-    Bytes build() const;
-    Bytes buildBackToBack() const;
+    Bytes build() const { return assemble(true); }
+    Bytes buildBackToBack() const { return assemble(false); }
 
 private:
     struct Tone {

@@ -17,18 +17,6 @@ std::string lowerCase(std::string_view text)
 
 } // namespace
 
-void ScriptedPlayer::setDeviceType(std::string type)
-{
-    m_calls.push_back("DeviceType=" + type);
-    m_deviceType = std::move(type);
-}
-
-void ScriptedPlayer::setFileName(std::filesystem::path file)
-{
-    m_calls.push_back("FileName=" + file.string());
-    m_fileName = std::move(file);
-}
-
 Result<void> ScriptedPlayer::command(std::string_view name)
 {
     m_calls.emplace_back(name);
@@ -63,34 +51,11 @@ void ScriptedPlayer::setFrom(std::int64_t milliseconds)
         m_position = std::clamp<std::int64_t>(milliseconds, 0, m_length);
 }
 
-void ScriptedPlayer::setTimeFormat(int format)
-{
-    m_calls.push_back("TimeFormat=" + std::to_string(format));
-}
-
-void ScriptedPlayer::setUpdateInterval(int milliseconds)
-{
-    m_calls.push_back("UpdateInterval=" + std::to_string(milliseconds));
-    m_updateInterval = milliseconds;
-}
-
-void ScriptedPlayer::setEnabled(bool enabled)
-{
-    m_calls.push_back(std::string("Enabled=") + (enabled ? "1" : "0"));
-    m_enabled = enabled;
-}
-
 void ScriptedPlayer::setPosition(std::int64_t milliseconds)
 {
     m_position = std::clamp<std::int64_t>(milliseconds, 0, m_length);
     if (m_position >= m_length)
         m_playing = false;
-}
-
-void ScriptedPlayer::raiseStatusUpdate()
-{
-    if (auto handler = m_handler)
-        handler();
 }
 
 std::vector<std::string> ScriptedPlayer::commands() const

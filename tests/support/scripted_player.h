@@ -17,8 +17,12 @@ namespace chwr::test {
 //   "TimeFormat=0", "UpdateInterval=100", "Enabled=0".
 class ScriptedPlayer : public MidiPlayer {
 public:
-    void setDeviceType(std::string type) override;
-    void setFileName(std::filesystem::path file) override;
+    void setDeviceType(std::string type) override { m_calls.push_back("DeviceType=" + type); }
+    void setFileName(std::filesystem::path file) override
+    {
+        m_calls.push_back("FileName=" + file.string());
+        m_fileName = std::move(file);
+    }
     const std::filesystem::path& fileName() const override { return m_fileName; }
 
     // Commands keep the case they were sent in, in the log; they act in any case.
@@ -31,10 +35,18 @@ public:
     bool isOpen() const override { return m_open; }
     bool isPlaying() const override { return m_playing; }
 
-    void setTimeFormat(int format) override;
-    void setUpdateInterval(int milliseconds) override;
+    void setTimeFormat(int format) override { m_calls.push_back("TimeFormat=" + std::to_string(format)); }
+    void setUpdateInterval(int milliseconds) override
+    {
+        m_calls.push_back("UpdateInterval=" + std::to_string(milliseconds));
+        m_updateInterval = milliseconds;
+    }
     int updateInterval() const override { return m_updateInterval; }
-    void setEnabled(bool enabled) override;
+    void setEnabled(bool enabled) override
+    {
+        m_calls.push_back(std::string("Enabled=") + (enabled ? "1" : "0"));
+        m_enabled = enabled;
+    }
     bool enabled() const override { return m_enabled; }
 
     void setStatusUpdateHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
@@ -48,7 +60,11 @@ public:
     // The next "Open" fails with this message (queued, one per "Open").
     void failNextOpen(std::string message) { m_openFailures.push_back(std::move(message)); }
     // Calls the status update handler, as the update interval passing would.
-    void raiseStatusUpdate();
+    void raiseStatusUpdate()
+    {
+        if (auto handler = m_handler)
+            handler();
+    }
 
     const std::vector<std::string>& calls() const { return m_calls; }
     // Only the commands, in the order sent.
@@ -58,7 +74,6 @@ public:
 
 private:
     std::vector<std::string> m_calls;
-    std::string m_deviceType;
     std::filesystem::path m_fileName;
     std::deque<std::string> m_openFailures;
     std::function<void()> m_handler;

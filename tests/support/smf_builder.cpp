@@ -30,24 +30,18 @@ Bytes vlq(std::uint32_t value)
     return groups;
 }
 
-TrackBuilder& TrackBuilder::runningStatus(bool on)
-{
-    m_runningStatus = on;
-    return *this;
-}
-
-TrackBuilder& TrackBuilder::channelEvent(std::uint32_t delta, std::uint8_t status,
-                                         std::initializer_list<std::uint8_t> data)
+TrackBuilder& TrackBuilder::channelEvent(Ticks delta, int status, std::initializer_list<int> data)
 {
     append(m_events, vlq(delta));
     if (!m_runningStatus || status != m_lastStatus)
-        m_events.push_back(status);
-    m_lastStatus = status;
-    m_events.insert(m_events.end(), data.begin(), data.end());
+        m_events.push_back(byte(status));
+    m_lastStatus = byte(status);
+    for (int value : data)
+        m_events.push_back(byte(value));
     return *this;
 }
 
-TrackBuilder& TrackBuilder::systemEvent(std::uint32_t delta, Bytes event, const Bytes& data)
+TrackBuilder& TrackBuilder::system(Ticks delta, Bytes event, const Bytes& data)
 {
     append(m_events, vlq(delta));
     append(event, vlq(static_cast<std::uint32_t>(data.size())));
@@ -57,102 +51,17 @@ TrackBuilder& TrackBuilder::systemEvent(std::uint32_t delta, Bytes event, const 
     return *this;
 }
 
-TrackBuilder& TrackBuilder::noteOn(std::uint32_t delta, int channel, int key, int velocity)
-{
-    return channelEvent(delta, byte(0x90 | channel), {byte(key), byte(velocity)});
-}
-
-TrackBuilder& TrackBuilder::noteOff(std::uint32_t delta, int channel, int key, int velocity)
-{
-    return channelEvent(delta, byte(0x80 | channel), {byte(key), byte(velocity)});
-}
-
-TrackBuilder& TrackBuilder::keyPressure(std::uint32_t delta, int channel, int key, int pressure)
-{
-    return channelEvent(delta, byte(0xA0 | channel), {byte(key), byte(pressure)});
-}
-
-TrackBuilder& TrackBuilder::controlChange(std::uint32_t delta, int channel, int controller, int value)
-{
-    return channelEvent(delta, byte(0xB0 | channel), {byte(controller), byte(value)});
-}
-
-TrackBuilder& TrackBuilder::programChange(std::uint32_t delta, int channel, int program)
-{
-    return channelEvent(delta, byte(0xC0 | channel), {byte(program)});
-}
-
-TrackBuilder& TrackBuilder::channelPressure(std::uint32_t delta, int channel, int pressure)
-{
-    return channelEvent(delta, byte(0xD0 | channel), {byte(pressure)});
-}
-
-TrackBuilder& TrackBuilder::pitchBend(std::uint32_t delta, int channel, int value14)
-{
-    return channelEvent(delta, byte(0xE0 | channel), {byte(value14 & 0x7F), byte((value14 >> 7) & 0x7F)});
-}
-
-TrackBuilder& TrackBuilder::dataOnly(std::uint32_t delta, std::initializer_list<std::uint8_t> dataBytes)
+TrackBuilder& TrackBuilder::dataOnly(Ticks delta, std::initializer_list<std::uint8_t> dataBytes)
 {
     append(m_events, vlq(delta));
     m_events.insert(m_events.end(), dataBytes.begin(), dataBytes.end());
     return *this;
 }
 
-TrackBuilder& TrackBuilder::meta(std::uint32_t delta, std::uint8_t type, const Bytes& data)
-{
-    return systemEvent(delta, {0xFF, type}, data);
-}
-
-TrackBuilder& TrackBuilder::tempo(std::uint32_t delta, std::uint32_t microsPerQuarter)
+TrackBuilder& TrackBuilder::tempo(Ticks delta, std::uint32_t microsPerQuarter)
 {
     return meta(delta, 0x51,
                 {byte(microsPerQuarter >> 16), byte(microsPerQuarter >> 8), byte(microsPerQuarter)});
-}
-
-TrackBuilder& TrackBuilder::text(std::uint32_t delta, const std::string& text)
-{
-    return meta(delta, 0x01, Bytes(text.begin(), text.end()));
-}
-
-TrackBuilder& TrackBuilder::sysex(std::uint32_t delta, const Bytes& payload)
-{
-    return systemEvent(delta, {0xF0}, payload);
-}
-
-TrackBuilder& TrackBuilder::escape(std::uint32_t delta, const Bytes& payload)
-{
-    return systemEvent(delta, {0xF7}, payload);
-}
-
-TrackBuilder& TrackBuilder::endOfTrack(std::uint32_t delta)
-{
-    return meta(delta, 0x2F, {});
-}
-
-TrackBuilder& TrackBuilder::raw(const Bytes& bytes)
-{
-    append(m_events, bytes);
-    return *this;
-}
-
-SmfBuilder::SmfBuilder(int format, int division) : m_format(format), m_division(division) {}
-
-TrackBuilder& SmfBuilder::track()
-{
-    return m_tracks.emplace_back();
-}
-
-SmfBuilder& SmfBuilder::announceTracks(int count)
-{
-    m_announced = count;
-    return *this;
-}
-
-SmfBuilder& SmfBuilder::trailer(const Bytes& bytes)
-{
-    m_trailer = bytes;
-    return *this;
 }
 
 Bytes smfHeader(int format, int trackCount, int division)
