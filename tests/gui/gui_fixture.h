@@ -59,9 +59,10 @@ protected:
         services.folders = &*folders;
         form = std::make_unique<Form1>(services, settings);
         form->endProgram = [] {};
-        form->hotSyncEnvironment = [this] { return hotSync(); };
+        hotSync.home = userHome();
+        form->hotSyncEnvironment = [this] { return hotSync; };
         // "Browse" starts outside the user's own J-Pilot folders.
-        form->setupTab->hotSyncEnvironment = [this] { return hotSync(); };
+        form->setupTab->hotSyncEnvironment = [this] { return hotSync; };
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         QCoreApplication::processEvents();
@@ -128,13 +129,6 @@ protected:
     }
     // The user's home, where file dialogs start and J-Pilot keeps its folder.
     fs::path userHome() const { return folder() / "user"; }
-    // The user's J-Pilot set-up: in the user's home; no Wine.
-    HotSyncEnvironment hotSync() const
-    {
-        HotSyncEnvironment environment;
-        environment.home = userHome();
-        return environment;
-    }
     LoadMidiTab& load() { return *form->loadTab; }
     ModifyMidiTab& modify() { return *form->modifyTab; }
     static ScriptedPlayer& player(MMControl* c) { return static_cast<ScriptedPlayer&>(c->player()); }
@@ -190,6 +184,7 @@ protected:
     SettingsStore settings{registry};
     WindowServices services = ui.services([] { return std::make_unique<ScriptedPlayer>(); });
     std::optional<SettingsDialogFolders> folders;
+    HotSyncEnvironment hotSync; // the user's J-Pilot set-up: in the user's home; no Wine
     std::unique_ptr<Form1> form;
     fs::path database;
 };

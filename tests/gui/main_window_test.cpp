@@ -40,7 +40,6 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
                                     userHome().string() + ", ");
     EXPECT_EQ(setup.txtPalmDBPath->text().toStdString() + settings.readSetting(kDbPathSetting),
               path("Treo.PDB").string() + path("Treo.PDB").string());
-    EXPECT_EQ(state(), "010111");
     settings.writeSetting(kDbPathSetting, path("stored.PDB").string());
     setup.txtPalmDBPath->clear();
     QTest::keyClicks(setup.txtPalmDBPath, "/typed/only.PDB");
@@ -144,10 +143,9 @@ TEST_F(MainWindow, ClosingOrReloadingWithUnwrittenRingTonesAsksWhetherToWriteThe
     // The action and the answer, then whether the window went, the rows listed and the ring
     // tones in the database.
     const std::tuple<std::string, int, bool, int, std::size_t> cases[] = {
-        {"close", 0, true, 3, 3},   {"close", 1, true, 3, 2},    {"close", 2, false, 3, 2},
-        {"close", -1, false, 3, 2}, {"Exit", 0, true, 3, 3},     {"Exit", 2, false, 3, 2},
-        {"reload", 2, false, 3, 2}, {"reload", -1, false, 3, 2}, {"reload", 1, false, 2, 2},
-        {"reload", 0, false, 3, 3}};
+        {"close", 0, true, 3, 3},   {"close", 1, true, 3, 2},   {"close", 2, false, 3, 2},
+        {"close", -1, false, 3, 2}, {"Exit", 0, true, 3, 3},    {"Exit", 2, false, 3, 2},
+        {"reload", 2, false, 3, 2}, {"reload", 1, false, 2, 2}, {"reload", 0, false, 3, 3}};
     for (const auto& [action, answer, closed, rows, inDatabase] : cases) {
         SCOPED_TRACE(action + " " + std::to_string(answer));
         openAndLoad();
@@ -182,8 +180,6 @@ TEST_F(MainWindow, TheFirstStartFindsJPilotsBackupOrPointsToTheSetupTab)
                          form->setupTab->Option1[1]->isChecked()),
               std::tuple("", backup.string(), true));
     EXPECT_THAT(form->statusBar()->currentMessage().toStdString(), HasSubstr(backup.string()));
-    load().Command1->click();
-    EXPECT_EQ(column(0), QStringList{"Chime"});
 }
 
 // File dialogs start where the user last was with that kind of file, else in the home;

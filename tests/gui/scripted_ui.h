@@ -47,9 +47,8 @@ public:
     std::optional<QString> save(QWidget*, const FileDialogRequest& r) override { return dialog("Save: ", r); }
     bool openUrl(QWidget*, const QString& url) override { return opened.push_back(url), true; }
     bool startProgram(const QString&, const QStringList&) override { return false; }
-    Result<std::string> install(const std::filesystem::path& database) override
+    Result<std::string> install(const std::filesystem::path&) override
     {
-        installed.push_back(database);
         if (!installRefusal.empty())
             return Error{installRefusal};
         return std::string("Queued for the next HotSync.");
@@ -65,8 +64,7 @@ public:
     // Each dialog as "Open: title, filter, initial folder, file name" (or "Save: ..."); one
     // shown with no answer planned is cancelled.
     std::vector<std::string> dialogs;
-    QStringList opened; // web pages
-    std::vector<std::filesystem::path> installed;
+    QStringList opened;         // web pages
     std::deque<int> replies;    // the buttons the next questions are answered with
     std::string installRefusal; // when set, the hand-off fails with it
 
