@@ -10,7 +10,6 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
