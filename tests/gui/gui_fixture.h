@@ -27,9 +27,7 @@
 namespace chwr::test {
 namespace fs = std::filesystem;
 using Calls = std::vector<std::string>;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using namespace ::testing;
 
 // A Standard MIDI File of one quarter note after a program change, on channel 0.
 inline Bytes smallSong(int program = 0, int key = 60)

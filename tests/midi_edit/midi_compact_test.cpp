@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace test;
-using ::testing::HasSubstr;
+using namespace ::testing;
 
 // An event at its tick: the status, then the data (a meta event's type and data, no length).
 using TimedEvent = std::pair<std::int64_t, Bytes>;

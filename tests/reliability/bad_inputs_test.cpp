@@ -17,13 +17,8 @@ namespace chwr {
 namespace {
 
 namespace fs = std::filesystem;
-using test::bytesOf;
-using test::concat;
-using test::midiFileOfSize;
-using test::PdbBuilder;
-using test::ProcessResult;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
+using namespace test;
+using namespace ::testing;
 
 const auto chwr = test::runChwr;
 

@@ -26,12 +26,8 @@ namespace chwr {
 namespace {
 
 namespace fs = std::filesystem;
-using test::bytesOf;
-using test::PdbBuilder;
-using ::testing::_;
-using ::testing::ElementsAre;
-using ::testing::FieldsAre;
-using ::testing::HasSubstr;
+using namespace test;
+using namespace ::testing;
 using Check = std::function<void()>;
 
 // One write: a call in this process, or chwr_faulty run with `args`.

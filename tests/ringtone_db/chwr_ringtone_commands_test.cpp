@@ -16,14 +16,8 @@ namespace chwr {
 namespace {
 
 namespace fs = std::filesystem;
-using test::bytesOf;
-using test::concat;
-using test::midiFileOfSize;
-using test::ProcessResult;
-using ::testing::_;
-using ::testing::ElementsAre;
-using ::testing::FieldsAre;
-using ::testing::HasSubstr;
+using namespace test;
+using namespace ::testing;
 
 // A database as the system writes it: these ring tones (name, data) and the modnumber.
 Bytes pdb(std::uint32_t modnumber, const std::vector<std::pair<std::string, std::string>>& tones)

@@ -11,9 +11,7 @@
 namespace chwr {
 namespace {
 
-using test::bytesOf;
-using test::concat;
-using test::toneRecord;
+using namespace test;
 using Tones = std::vector<std::pair<std::string, std::string>>;
 
 // A database as the system writes one: these ring tones (name, data), the modnumber and

@@ -24,8 +24,7 @@ namespace chwr {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
+using namespace ::testing;
 using namespace std::literals;
 
 class FileSafetyTest : public test::TempFolderTest {

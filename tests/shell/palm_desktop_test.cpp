@@ -16,13 +16,8 @@
 namespace chwr {
 namespace {
 
-using test::concat;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::Field;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using namespace test;
+using namespace ::testing;
 using namespace std::literals;
 using enum RegistryRoot;
 using Type = RegistryValueType;

@@ -13,10 +13,8 @@
 namespace chwr {
 namespace {
 
-using test::concat;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
+using namespace test;
+using namespace ::testing;
 using Type = RegistryValueType;
 using namespace std::literals;
 constexpr auto kUser = RegistryRoot::CurrentUser;
