@@ -28,11 +28,7 @@ protected:
     {
         TempFolderTest::SetUp();
         writeFile("song.mid", m_song);
-        writeFile("tones.PDB", test::PdbBuilder()
-                                   .ringTone("Chime", test::bytesOf("MThd-chime"))
-                                   .ringTone("Bell", test::bytesOf("MThd-bell@"))
-                                   .modnumber(41)
-                                   .build());
+        writeFile("tones.PDB", test::pdb({{"Chime", "MThd-chime"}, {"Bell", "MThd-bell@"}}, 41));
     }
     // A shell command line in the test folder, where "chwr" runs the build's chwr.
     ProcessResult shell(const std::string& line) const
@@ -49,8 +45,7 @@ protected:
 };
 
 // list and info print theirs in the tests of those commands, rename as remove does, and the
-// size modify prints is checked by FitMakesALargeSongARingTone. An "error" is told with exit
-// status 1; kAny ("*") matches any value.
+// size modify prints is checked by FitMakesALargeSongARingTone. An "error" is told with exit status 1.
 TEST_F(ChwrCliTest, EveryCommandPrintsOneJsonObject)
 {
     const std::pair<std::string, Json> cases[] = {

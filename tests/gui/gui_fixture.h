@@ -82,10 +82,9 @@ protected:
     // Palm Desktop's "Path" value and a users.dat listing these users' folders.
     void installPalmDesktop(const std::vector<std::string>& users)
     {
-        const std::string palm = path("Palm").string();
         ASSERT_TRUE((*registry.createKey(RegistryRoot::CurrentUser, kPalmDesktopCoreKey))
                         ->setValue(kPalmDesktopPathValue,
-                                   {RegistryValueType::String, Bytes(palm.begin(), palm.end())}));
+                                   {RegistryValueType::String, bytesOf(path("Palm").string())}));
         Bytes usersDat(4, 0x00);
         for (const std::string& user : users) {
             if (&user != &users.front())
@@ -132,12 +131,19 @@ protected:
     static ScriptedPlayer& player(MMControl* c) { return static_cast<ScriptedPlayer&>(c->player()); }
     ScriptedPlayer& preview() { return player(modify().MMControl1); }
     MIDIAdjustControl& editor(int row) { return *modify().DataRepeater1->editors().at(std::size_t(row)); }
-    // "Open File" on the "Modify MIDI" tab, on a file that the preview player times as lengthMs.
+    // "Open File" on the "Modify MIDI" tab: a file the preview player times as lengthMs, or none (cancel).
     void open(const fs::path& file, std::int64_t lengthMs = 2000)
     {
-        ui.answer(file);
+        file.empty() ? ui.cancel() : ui.answer(file);
         preview().setLength(lengthMs);
         modify().Command5->click();
+    }
+    // "Apply" on the "Modify MIDI" tab with these marks.
+    void apply(const QString& start, const QString& end)
+    {
+        modify().txtMarkStartMSec->setText(start);
+        modify().txtMarkEndMSec->setText(end);
+        modify().Command11->click();
     }
     // Moves a player to ms and raises its status update, as playing there would.
     static void reach(ScriptedPlayer& player, std::int64_t ms)

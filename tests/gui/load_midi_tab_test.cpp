@@ -74,9 +74,8 @@ TEST_F(LoadMidi, ActionsSayWhyTheyFailAndThoseLackingWhatTheyNeedChangeNothing)
     };
     for (const auto& [loaded, nothing, act, message] : cases) {
         SCOPED_TRACE(message);
-        // said() drops what the start said
         loaded ? openAndLoad() : openWindow();
-        said();
+        said(); // drops what the start said
         act();
         EXPECT_EQ(said(), message.starts_with("Critical: ") ? message : "Exclamation: " + message);
         if (!nothing)
@@ -162,15 +161,13 @@ TEST_F(LoadMidi, AddedMidiFilesAreWrittenOnlyToTheFileTheListCameFrom)
 TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
 {
     openAndLoad();
-    const auto geometry = [&] {
+    const auto geometry = [&](const char* caption) {
+        load().Command1->setText(caption);
+        QCoreApplication::processEvents();
         return std::tuple(list().geometry(), load().Command1->geometry(), load().Command13->geometry());
     };
-    load().Command1->setText(kLoadCaption);
-    QCoreApplication::processEvents();
-    const auto before = geometry();
-    load().Command1->setText(kReloadCaption);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(geometry(), before);
+    const auto before = geometry(kLoadCaption);
+    EXPECT_EQ(geometry(kReloadCaption), before);
     form->resize(form->size() + QSize(300, 200));
     QCoreApplication::processEvents();
     EXPECT_EQ(std::pair(list().size(), load().Command13->size()),
@@ -205,8 +202,7 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
     const int polls = preview.polls();
     EXPECT_TRUE(QTest::qWaitFor([&] { return preview.polls() > polls; }, 5000));
     preview.clearCalls();
-    // not at the end: nothing
-    reach(preview, 4000);
+    reach(preview, 4000); // not at the end: nothing
     reach(preview, preview.length());
     EXPECT_EQ(preview.commands(), Calls{"Prev"});
     ASSERT_TRUE(control.command("Close").ok());
@@ -219,8 +215,7 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
                                     (userHome() / "Ring (1) (2).mid").string());
     EXPECT_EQ(readFile(path("Ring.mid")), data[1]);
 
-    // the second row is current, not selected
-    list().clearSelection();
+    list().clearSelection(); // the second row stays current, not selected
     list().setFocus();
     // Each key, then the row selected and played.
     const std::pair<Qt::Key, int> keys[] = {
@@ -241,12 +236,15 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::processEvents(); // the edit is committed after the key
     };
+    const auto pick = [&](QAction* item) {
+        ASSERT_TRUE(load().ListView1Menu->isVisible());
+        item->trigger();
+        load().ListView1Menu->hide();
+    };
     const QPoint at = list().visualItemRect(list().topLevelItem(0)).center(); // a right click there
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, list().viewport()->mapToGlobal(at));
     QApplication::sendEvent(list().viewport(), &event);
-    ASSERT_TRUE(load().ListView1Menu->isVisible());
-    load().mnuRename->trigger();
-    load().ListView1Menu->hide();
+    pick(load().mnuRename);
     rename(QString(kMaxToneNameBytes + 1, 'n'));
     EXPECT_EQ(said(), "Exclamation: " + checkRingToneName(Bytes(kMaxToneNameBytes + 1, 'n')).error());
     EXPECT_EQ(shown(), "Morning, Ring (2) [0] | 1 2 7 13 14 P");
@@ -263,9 +261,7 @@ TEST_F(LoadMidi, RowsArePlayedExportedRenamedAndRemovedByMouseKeysOrMenu)
     EXPECT_EQ(written(), (Tones{{"Bell", data[1]}}));
     EXPECT_FALSE(form->isWindowModified());
     QTest::keyClick(&list(), Qt::Key_Menu); // the menu of the current row
-    ASSERT_TRUE(load().ListView1Menu->isVisible());
-    load().mnuRemove->trigger();
-    load().ListView1Menu->hide();
+    pick(load().mnuRemove);
     EXPECT_EQ(shown(), " | 1 2 7 *");
     EXPECT_EQ(form->windowTitle(), " Chimewright Vuruva[*]");
 }

@@ -32,8 +32,7 @@ TEST_F(MainWindow, TheSetupTabStoresTheLocationAndEachActivationPutsItBack)
               std::pair(path("Palm/Treo/Backup/MIDI_Ring_Tones.PDB"), std::string("Treo")));
     setup.Option1[1]->click();
     EXPECT_EQ(state(), "010111");
-    // cancelled, then chosen
-    setup.Command12->click();
+    setup.Command12->click(); // no answer planned: cancelled
     ui.answer(path("Treo.PDB"));
     setup.Command12->click();
     EXPECT_EQ(ui.dialogs.at(1), "Open: Locate MIDI Ring Tone Database File, Palm DB File (*.pdb)|*.pdb, " +
@@ -97,9 +96,8 @@ TEST_F(MainWindow, EveryButtonAndTabHasAnAccessKeyOfItsOwn)
     const std::tuple<char, int, std::string> presses[] = {
         {'t', 2, ""},          {'b', 2, "Open: Locate"}, {'l', 0, ""},
         {'d', 0, "Open: Add"}, {'e', 0, "Save: Export"}, {'m', 1, ""}};
-    // a row to export
     form->SSTab1->setCurrentIndex(0);
-    clickRow(0);
+    clickRow(0);                         // a row to export
     form->setupTab->Option1[1]->click(); // Browse enabled
     for (const auto& [key, tab, dialog] : presses) {
         SCOPED_TRACE(key);
@@ -123,9 +121,8 @@ TEST_F(MainWindow, EveryButtonAndTabHasAnAccessKeyOfItsOwn)
     }
 }
 
-// Closing or reloading with ring tones not written asks first: Write writes and goes on,
-// Discard goes on, Cancel (or closing the question) stays; "&Exit" asks as closing does.
-// Unchanged, nothing is asked.
+// Closing or reloading with ring tones not written asks first: Write writes and goes on, Discard
+// goes on, Cancel (or closing the question) stays; "&Exit" asks as closing does. Unchanged, nothing is asked.
 TEST_F(MainWindow, ClosingOrReloadingWithUnwrittenRingTonesAsksWhetherToWriteThem)
 {
     int ended = 0; // the calls of endProgram
@@ -164,9 +161,8 @@ TEST_F(MainWindow, ClosingOrReloadingWithUnwrittenRingTonesAsksWhetherToWriteThe
     EXPECT_EQ(said(), "");
 }
 
-// Without Palm Desktop, the first start takes J-Pilot's backup of the database (where the
-// J-Pilot folder is found is the desktop's own test), else says over the window, Setup tab in
-// front, why not.
+// Without Palm Desktop, the first start takes J-Pilot's backup of the database (where the J-Pilot
+// folder is found is the desktop's own test), else says why not over the window, Setup tab in front.
 TEST_F(MainWindow, TheFirstStartFindsJPilotsBackupOrPointsToTheSetupTab)
 {
     openWindow();

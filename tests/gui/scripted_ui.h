@@ -9,7 +9,6 @@
 
 #include <QStringList>
 
-#include <deque>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -37,11 +36,7 @@ public:
     int ask(QWidget* owner, const QString& text, const QStringList& buttons, MessageIcon icon) override
     {
         show(owner, text + " [" + buttons.join('|') + "]", icon);
-        if (replies.empty())
-            return -1;
-        const int reply = replies.front();
-        replies.pop_front();
-        return reply;
+        return replies.isEmpty() ? -1 : replies.takeFirst();
     }
     std::optional<QString> open(QWidget*, const FileDialogRequest& r) override { return dialog("Open: ", r); }
     std::optional<QString> save(QWidget*, const FileDialogRequest& r) override { return dialog("Save: ", r); }
@@ -65,7 +60,7 @@ public:
     // shown with no answer planned is cancelled.
     std::vector<std::string> dialogs;
     QStringList opened;         // web pages
-    std::deque<int> replies;    // the buttons the next questions are answered with
+    QList<int> replies;         // the buttons the next questions are answered with
     std::string installRefusal; // when set, the hand-off fails with it
 
 private:
@@ -73,13 +68,10 @@ private:
     {
         dialogs.push_back(
             kind + QStringList{r.title, r.filter, r.initialFolder, r.fileName}.join(", ").toStdString());
-        if (answers.empty())
-            return std::nullopt;
-        const QString answer = answers.front();
-        answers.pop_front();
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
         return answer.isNull() ? std::nullopt : std::optional<QString>(answer);
     }
-    std::deque<QString> answers; // a null QString cancels
+    QStringList answers; // a null QString cancels
 };
 
 } // namespace chwr::test

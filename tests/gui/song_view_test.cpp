@@ -10,8 +10,7 @@ struct Bar {
 };
 
 constexpr int kLengthMs = 10000;
-// Below the ruler, the spare key above the highest note.
-constexpr int kEmptyRow = SongView::kRulerHeight + 1;
+constexpr int kEmptyRow = SongView::kRulerHeight + 1; // below the ruler: the spare key above the highest note
 // Channel 1 key 60, Channel 4 key 72 (an octave above), Channel 2 key 48 and a drum on
 // Channel 10; each channel plays program 40 plus its status channel.
 const std::vector<Bar> kBars = {
@@ -147,9 +146,7 @@ TEST_F(SongViewTest, TheMarksAreLinesThatDragWhatIsCutIsShadedAndResultShowsTheC
     // The result starts at the start mark (what the crop keeps is the rewriter's own test):
     // Channel 1's note at 500 ms.
     EXPECT_FALSE(view().optResult->isEnabled());
-    modify().txtMarkStartMSec->setText("1500");
-    modify().txtMarkEndMSec->setText("6500");
-    modify().Command11->click();
+    apply("1500", "6500");
     ASSERT_EQ(said(), "");
     ASSERT_TRUE(view().optResult->isEnabled());
     view().optResult->click();

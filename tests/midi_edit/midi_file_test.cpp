@@ -317,21 +317,13 @@ TEST(MidiRewriterTest, TheHeaderCountsTheTracksWrittenAndOtherChunksAreLeftOut)
         {unprintable, 2},
         {runsPast, 2},
     };
-    auto walk = [](const Bytes& file) {
-        const MidiFileSummary s = readMidiFile(file).value();
-        return std::tuple(s.programs, s.lengthMilliseconds, s.tracksRead, s.stoppedEarly);
-    };
     for (const auto& [source, tracks] : cases) {
         SCOPED_TRACE(testing::PrintToString(source));
         const Bytes clean = tracks == 2 ? plain : concat({smfHeader(1, 1, 480), first});
         const Rewritten run = rewritten(source);
         EXPECT_EQ(run.out, rewritten(clean).out);
-        EXPECT_EQ(run.result.tracksWritten, tracks);
         const MidiFileSummary out = readMidiFile(run.out).value();
         EXPECT_EQ(std::tie(out.tracksRead, out.stoppedEarly), std::tuple(tracks, false));
-        if (source[11] == tracks) { // a header that counts right: read as the clean file
-            EXPECT_EQ(walk(source), walk(clean));
-        }
     }
 }
 
@@ -367,15 +359,6 @@ TEST(MidiRewriterTest, ProgressAndCancelArriveThroughTheCallbacksEveryFewThousan
 
 // channel, key, start and end in milliseconds, velocity, program.
 using Note = std::tuple<int, int, double, double, int, int>;
-
-std::vector<Note> notesOf(const SongModel& model)
-{
-    std::vector<Note> notes;
-    for (int channel = 0; channel < smf::kChannelCount; ++channel)
-        for (const SongNote& n : model.notes(channel))
-            notes.emplace_back(n.channel, n.key, n.startMs, n.endMs, n.velocity, n.program);
-    return notes;
-}
 
 // At 480 ticks per quarter (83 60 as a delta) and 500000 microseconds per quarter, 480
 // ticks are 500 ms.
@@ -419,7 +402,11 @@ TEST(SongModelTest, PairsAndTimesEachNote)
         SCOPED_TRACE(c.name);
         Result<SongModel> model = SongModel::build(c.file);
         ASSERT_TRUE(model) << model.error();
-        EXPECT_EQ(notesOf(*model), c.notes);
+        std::vector<Note> notes;
+        for (int channel = 0; channel < smf::kChannelCount; ++channel)
+            for (const SongNote& n : model->notes(channel))
+                notes.emplace_back(n.channel, n.key, n.startMs, n.endMs, n.velocity, n.program);
+        EXPECT_EQ(notes, c.notes);
         EXPECT_EQ(model->lengthMs(), c.lengthMs);
     }
 }

@@ -47,17 +47,6 @@ struct Outcome {
     int faults = 0;
 };
 
-// A database as the system writes one, its ring tones MIDI files of these sizes; the one
-// named `added` was added here and carries the "@" mark.
-Bytes pdb(std::uint32_t modnumber, std::vector<std::pair<std::string, std::size_t>> tones,
-          std::string added = "")
-{
-    PdbBuilder builder;
-    for (const auto& [name, size] : tones)
-        builder.ringTone(name, test::concat({test::midiFileOfSize(size), bytesOf(name == added ? "@" : "")}));
-    return builder.modnumber(modnumber).build();
-}
-
 template <typename T> Result<void> reported(const Result<T>& result)
 {
     return result ? Result<void>() : Error{result.error()};
@@ -118,9 +107,8 @@ protected:
         EXPECT_EQ(temporaryFiles(write.folder), 0);
     }
 
-    // Fails the first file operation of the write, then the second, and so on until a run
-    // gets through with nothing to fail; then a read-only folder (EROFS, EACCES) and a full
-    // disk (ENOSPC at the write, or only at the flush or the close).
+    // Fails the first file operation, then the second, and so on until a run has nothing to
+    // fail; then EROFS and EACCES (read-only folder), ENOSPC at the write, flush or close (full disk).
     static void failEachStepInTurn(const Write& write, int atLeast = 5)
     {
         Outcome run;
@@ -211,9 +199,12 @@ protected:
         return {prepare, call, args, kept, [=] { EXPECT_EQ(readFile(file), expected); }, file.parent_path()};
     }
 
-    const Bytes m_original = pdb(5, {{"One", 60}});
-    const Bytes m_olderBackup = pdb(4, {});
-    const Bytes m_written = pdb(6, {{"One", 60}, {"Song", 120}}, "Song");
+    // The database holds the ring tone One; the write adds Song.mid, its data carrying the "@" mark.
+    const PdbBuilder m_one = PdbBuilder().ringTone("One", midiFileOfSize(60));
+    const Bytes m_original = m_one.build();
+    const Bytes m_olderBackup = PdbBuilder().modnumber(4).build();
+    const Bytes m_written =
+        PdbBuilder(m_one).modnumber(6).ringTone("Song", concat({midiFileOfSize(120), bytesOf("@")})).build();
     const Bytes m_previous = test::midiFileOfSize(64);
     RingToneDatabase m_database;
 };
@@ -269,7 +260,7 @@ TEST_F(DatabaseWriteFaults, EachStepOfLoadingFailingKeepsTheHeaderSnapshot)
 TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
 {
     const Bytes data = test::midiFileOfSize(90);
-    const fs::path db = writeFile("MIDI_Ring_Tones.PDB", pdb(5, {{"Bell", 90}}));
+    const fs::path db = writeFile("MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Bell", data).build());
     const fs::path out = path("export/Bell.mid");
     failEachStepInTurn(toFile(out, data, true, {}, {"export", db, "1", out}));
     // "Save MIDI File" copies the result of "Apply" over the file the user chose, chwr
@@ -355,7 +346,7 @@ TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
     fs::create_directories(path("Backup"));
     if (::mount("tmpfs", path("Backup").c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    const Bytes original = pdb(5, {{"One", 20000}});
+    const Bytes original = PdbBuilder().ringTone("One", midiFileOfSize(20000)).build();
     writeFile("Backup/MIDI_Ring_Tones.PDB", original);
     writeFile("Song.mid", test::midiFileOfSize(40000));
     for (const char* reason : {"No space left on device", "Read-only file system"}) {

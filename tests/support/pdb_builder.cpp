@@ -115,6 +115,19 @@ Bytes PdbBuilder::assemble(bool separators) const
     return concat({out, info, body});
 }
 
+Bytes pdb(const std::vector<std::pair<std::string, std::string>>& tones, std::uint32_t modnumber,
+          const char* app, const char* sort)
+{
+    PdbBuilder builder;
+    for (const auto& [name, data] : tones)
+        builder.ringTone(name, bytesOf(data));
+    if (app)
+        builder.appInfo(bytesOf(app));
+    if (sort)
+        builder.sortInfo(bytesOf(sort));
+    return builder.modnumber(modnumber).build();
+}
+
 Bytes bytesOf(const std::string& text)
 {
     return Bytes(text.begin(), text.end());

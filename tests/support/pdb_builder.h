@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace chwr::test {
@@ -86,6 +87,11 @@ private:
     std::optional<Bytes> m_appInfo;
     std::optional<Bytes> m_sortInfo;
 };
+
+// A database as the system writes one: these ring tones (name, data as text), the
+// modnumber and the info blocks given.
+Bytes pdb(const std::vector<std::pair<std::string, std::string>>& tones, std::uint32_t modnumber = 5,
+          const char* app = nullptr, const char* sort = nullptr);
 
 // Bytes from text, for names and small data.
 Bytes bytesOf(const std::string& text);
