@@ -327,9 +327,8 @@ TEST(FitEndMark, FitsTheBudgetAndOneMillisecondLaterDoesNot)
                 }
     // A start that alone is over the budget, and one past the song's end.
     const MidiFileSummary summary = readMidiFile(songs[0]).value();
-    EXPECT_THAT(
-        errorOf(fitEndMark(songs[0], summary, {}, 999.5, true, 60)),
-        testing::MatchesRegex(".*\\(1000 ms\\) the result is [0-9]+ bytes, over the limit of 60 bytes\\."));
+    EXPECT_THAT(errorOf(fitEndMark(songs[0], summary, {}, 999.5, true, 60)),
+                MatchesRegex(".*\\(1000 ms\\) the result is [0-9]+ bytes, over the limit of 60 bytes\\."));
     EXPECT_EQ(errorOf(fitEndMark(songs[0], summary, {}, summary.lengthMilliseconds + 1.0, false)),
               kStartMarkPastEndMessage);
     // fitSong compacts, and crops only when it must.

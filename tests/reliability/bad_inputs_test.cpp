@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using namespace test;
 using namespace ::testing;
 
-const auto chwr = test::runChwr;
+const auto chwr = runChwr;
 
 Bytes cut(Bytes bytes, std::size_t size)
 {
@@ -69,7 +69,7 @@ const Bytes kTwo =
 const BadDatabase kBadDatabases[] = {
     {"EmptyFile", {}, "The file is shorter than a Palm database header: it has 0 bytes, the header alone 78"},
     // The record count is the header's last field: a header alone is an empty database.
-    {"HeaderAlone", test::pdbHeader({}), "", 0},
+    {"HeaderAlone", pdbHeader({}), "", 0},
     {"CutInsideTheHeader", cut(kTwo, 77),
      "The file is shorter than a Palm database header: it has 77 bytes, the header alone 78"},
     {"CutInsideTheRecordList", cut(kTwo, 89),
@@ -93,8 +93,8 @@ const BadDatabase kBadDatabases[] = {
     {"OverlappingOffsets", withNumber(kTwo, 86, 110), "", 2},
     {"SameOffsetTwice", withNumber(kTwo, 86, 96), "", 1},
     {"NameWithoutItsTerminatingZero",
-     concat({test::pdbHeader({.records = 1}), test::recordListEntry(88),
-             Bytes{0, 0, 'P', 'M', 'r', 'c', 0x13, 0}, bytesOf("NoTerminatorHere")}),
+     concat({pdbHeader({.records = 1}), recordListEntry(88), Bytes{0, 0, 'P', 'M', 'r', 'c', 0x13, 0},
+             bytesOf("NoTerminatorHere")}),
      "Record 1 (23 bytes at offset 88) has no 0x00 byte that ends its name"},
     // A stale offset that other writers leave behind: the block is taken as absent.
     {"AppInfoOffsetInsideTheRecordList", withNumber(kTwo, 52, 80), "", 2},
@@ -102,9 +102,7 @@ const BadDatabase kBadDatabases[] = {
     // span is too short to hold a ring tone. Kept as a block of no bytes, the block's
     // offset was written pointing at the end of the file, which would not load.
     {"EmptyApplicationInfoBlockAtTheOnlyRecord",
-     concat(
-         {test::pdbHeader({.app = 87, .records = 1}), test::recordListEntry(87), Bytes{0}, bytesOf("PMrc")}),
-     "", 0},
+     concat({pdbHeader({.app = 87, .records = 1}), recordListEntry(87), Bytes{0}, bytesOf("PMrc")}), "", 0},
     {"NameWithPathSeparators", PdbBuilder().ringTone("../../etc/a\\b:c", midiFileOfSize(40)).build(), "", 1},
     {"NameThatIsDotDot", PdbBuilder().ringTone("..", midiFileOfSize(40)).build(), "", 1},
     {"NameOf248Bytes", PdbBuilder().ringTone(std::string(248, 'n'), bytesOf("data")).build(), "", 1},
@@ -114,7 +112,7 @@ const BadDatabase kBadDatabases[] = {
      "The record list of 8289 entries runs past the end of the file (300 bytes)"},
 };
 
-class BadDatabaseInputs : public test::TempFolderTest, public ::testing::WithParamInterface<BadDatabase> {};
+class BadDatabaseInputs : public TempFolderTest, public WithParamInterface<BadDatabase> {};
 
 TEST_P(BadDatabaseInputs, ShowsWhatIsWrongAndKeepsTheFile)
 {
@@ -166,7 +164,7 @@ TEST_P(BadDatabaseInputs, ShowsWhatIsWrongAndKeepsTheFile)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BadDatabaseInputs, ::testing::ValuesIn(kBadDatabases),
+INSTANTIATE_TEST_SUITE_P(Table, BadDatabaseInputs, ValuesIn(kBadDatabases),
                          [](const auto& info) { return info.param.name; });
 
 // --- MIDI files ------------------------------------------------------------------------
@@ -185,7 +183,7 @@ struct BadMidi {
 // One track: a program change, one note and the End of Track, after `first`.
 Bytes oneTrackWith(const Bytes& first, int division = 480, int announced = -1, const Bytes& trailer = {})
 {
-    test::SmfBuilder smf(announced < 0 ? 0 : 1, division);
+    SmfBuilder smf(announced < 0 ? 0 : 1, division);
     smf.track().raw(first).programChange(0, 0, 5).noteOn(0, 0, 60, 100).noteOff(480, 0, 60).endOfTrack(0);
     if (announced >= 0)
         smf.announceTracks(announced);
@@ -195,7 +193,7 @@ Bytes oneTrackWith(const Bytes& first, int division = 480, int announced = -1, c
 const std::string kEarly = "the source ends before its last track; 0 of 1 track(s) were written";
 
 const BadMidi kBadMidiFiles[] = {
-    {"TooShortForAHeader", cut(test::smfHeader(0, 1, 480), 13), -1,
+    {"TooShortForAHeader", cut(smfHeader(0, 1, 480), 13), -1,
      "The file is too short to be a Standard MIDI File (13 bytes)."},
     {"SmpteDivision", oneTrackWith({}, 0xE728), -1, "SMPTE time division is not supported"},
     {"ZeroDivision", oneTrackWith({}, 0), -1,
@@ -204,7 +202,7 @@ const BadMidi kBadMidiFiles[] = {
     {"ZeroTracks", oneTrackWith({}, 480, 0), 1},
     {"MoreTracksAnnouncedThanPresent", oneTrackWith({}, 480, 3), 1,
      "the source ends before its last track; 1 of 3 track(s) were written"},
-    {"OnlyTheHeader", test::smfHeader(0, 1, 480), 0, kEarly},
+    {"OnlyTheHeader", smfHeader(0, 1, 480), 0, kEarly},
     {"CutInsideAnEvent", cut(oneTrackWith({}), 14 + 8 + 3 + 2), 0, kEarly},
     {"DeltaTimeOfFiveBytes", oneTrackWith({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}), 0, kEarly},
     {"MetaLengthOfFiveBytes", oneTrackWith({0x00, 0xFF, 0x01, 0x81, 0x80, 0x80, 0x80, 0x00}), 0, kEarly},
@@ -225,7 +223,7 @@ const BadMidi kBadMidiFiles[] = {
     {"LargerThan64000Bytes", midiFileOfSize(64001), 1},
 };
 
-class BadMidiInputs : public test::TempFolderTest, public ::testing::WithParamInterface<BadMidi> {};
+class BadMidiInputs : public TempFolderTest, public WithParamInterface<BadMidi> {};
 
 TEST_P(BadMidiInputs, ShowsWhatIsWrongAndKeepsTheFile)
 {
@@ -234,7 +232,7 @@ TEST_P(BadMidiInputs, ShowsWhatIsWrongAndKeepsTheFile)
     // "Open File" on the Modify MIDI tab, after another file was opened.
     ChannelTable table = ChannelTable::open().value();
     MidiEditState state;
-    test::SmfBuilder earlier(0, 96);
+    SmfBuilder earlier(0, 96);
     earlier.track().programChange(0, 3, 42).endOfTrack(0);
     ASSERT_TRUE(openMidiForEditing(writeFile("earlier.mid", earlier.build()), table, state));
     Result<MidiFileSummary> opened = openMidiForEditing(file, table, state);
@@ -247,7 +245,7 @@ TEST_P(BadMidiInputs, ShowsWhatIsWrongAndKeepsTheFile)
         EXPECT_EQ(std::tie(state.MidiSourcePath, table.rows()->at(3).Patch),
                   std::tuple(path("earlier.mid").string(), 42));
         for (const ProcessResult& run : {info, modified})
-            EXPECT_THAT(std::tie(run.exitCode, run.err), testing::FieldsAre(1, HasSubstr(row.message)));
+            EXPECT_THAT(std::tie(run.exitCode, run.err), FieldsAre(1, HasSubstr(row.message)));
         EXPECT_FALSE(fs::exists(out));
     } else {
         ASSERT_TRUE(opened) << opened.error();
@@ -267,7 +265,7 @@ TEST_P(BadMidiInputs, ShowsWhatIsWrongAndKeepsTheFile)
     EXPECT_THAT(listFolder(path("in")), ElementsAre("song.mid"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BadMidiInputs, ::testing::ValuesIn(kBadMidiFiles),
+INSTANTIATE_TEST_SUITE_P(Table, BadMidiInputs, ValuesIn(kBadMidiFiles),
                          [](const auto& info) { return info.param.name; });
 
 } // namespace

@@ -52,7 +52,7 @@ template <typename T> Result<void> reported(const Result<T>& result)
     return result ? Result<void>() : Error{result.error()};
 }
 
-class DatabaseWriteFaults : public test::TempFolderTest {
+class DatabaseWriteFaults : public TempFolderTest {
 protected:
     // A run with the step-th file operation (from 1) failing, or with every `op`, or (no
     // op) every operation but reading, as in a read-only folder.
@@ -81,7 +81,7 @@ protected:
             "env", "CHWR_FAIL_ERRNO=" + std::to_string(error),
             step ? "CHWR_FAIL_STEP=" + std::to_string(step) : "CHWR_FAIL_CHANGES=1", CHWR_FAULTY};
         argv.insert(argv.end(), write.args.begin(), write.args.end());
-        const test::ProcessResult process = test::runProcess(argv);
+        const ProcessResult process = runProcess(argv);
         run.ok = process.exitCode == 0;
         EXPECT_EQ(process.exitCode, run.ok ? 0 : 1) << process.err;
         std::istringstream lines(process.err);
@@ -153,7 +153,7 @@ protected:
         fs::remove_all(path("Backup"));
         writeFile("Backup/MIDI_Ring_Tones.PDB", m_original);
         writeFile("Backup/MIDI_Ring_Tones.bak", m_olderBackup);
-        writeFile("Song.mid", test::midiFileOfSize(120));
+        writeFile("Song.mid", midiFileOfSize(120));
     }
     void expectKept() const
     {
@@ -205,7 +205,7 @@ protected:
     const Bytes m_olderBackup = PdbBuilder().modnumber(4).build();
     const Bytes m_written =
         PdbBuilder(m_one).modnumber(6).ringTone("Song", concat({midiFileOfSize(120), bytesOf("@")})).build();
-    const Bytes m_previous = test::midiFileOfSize(64);
+    const Bytes m_previous = midiFileOfSize(64);
     RingToneDatabase m_database;
 };
 
@@ -246,7 +246,7 @@ TEST_F(DatabaseWriteFaults, EachStepOfLoadingFailingKeepsTheHeaderSnapshot)
 {
     // "Load Current Ring Tones" writes the header, the record list and one 0x00.
     const fs::path snapshot = home() / kHeaderSnapshotFileName;
-    const Bytes written = test::concat({ByteView(m_original).first(86), Bytes{0}});
+    const Bytes written = concat({ByteView(m_original).first(86), Bytes{0}});
     failEachStepInTurn(Write(
         [&] {
             putFiles();
@@ -259,7 +259,7 @@ TEST_F(DatabaseWriteFaults, EachStepOfLoadingFailingKeepsTheHeaderSnapshot)
 
 TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
 {
-    const Bytes data = test::midiFileOfSize(90);
+    const Bytes data = midiFileOfSize(90);
     const fs::path db = writeFile("MIDI_Ring_Tones.PDB", PdbBuilder().ringTone("Bell", data).build());
     const fs::path out = path("export/Bell.mid");
     failEachStepInTurn(toFile(out, data, true, {}, {"export", db, "1", out}));
@@ -267,7 +267,7 @@ TEST_F(DatabaseWriteFaults, EachStepOfAnExportOrACopyFailingKeepsTheFileThere)
     // modify writes its own (a file that was there is the export's walk above).
     const fs::path song = writeFile("Song.mid", data);
     failEachStepInTurn(toFile(out, data, true, [&] { return copyFileAtomic(song, out); }));
-    ASSERT_EQ(test::runProcess({CHWR_FAULTY, "modify", song, path("modified.mid")}).exitCode, 0);
+    ASSERT_EQ(runProcess({CHWR_FAULTY, "modify", song, path("modified.mid")}).exitCode, 0);
     failEachStepInTurn(toFile(out, readFile(path("modified.mid")), false, {}, {"modify", song, out}));
 }
 
@@ -278,7 +278,7 @@ TEST_F(MidiWriteFaults, EachStepOfApplyFailingReportsItAndLeavesNoRunGoing)
 {
     // "Apply" rewrites the opened file into head: each run first drops the last result, and a
     // failed one leaves at most the header and the tracks it finished, and no run going.
-    test::SmfBuilder smf(1, 480);
+    SmfBuilder smf(1, 480);
     smf.track().tempo(0, 500000).endOfTrack(1920);
     smf.track().programChange(0, 0, 10).noteOn(0, 0, 60, 100).noteOff(960, 0, 60).endOfTrack(960);
     ChannelTable table = ChannelTable::open().value();
@@ -336,7 +336,7 @@ TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
     const std::vector<std::string> add = {CHWR_FAULTY, "add", database(), path("Song.mid")};
     if (::geteuid() != 0) { // root writes into a folder whatever its mode
         fs::permissions(path("Backup"), fs::perms::owner_read | fs::perms::owner_exec);
-        const test::ProcessResult run = test::runProcess(add);
+        const ProcessResult run = runProcess(add);
         fs::permissions(path("Backup"), fs::perms::owner_all);
         EXPECT_THAT(run, FieldsAre(1, _, HasSubstr("Permission denied")));
         expectKept();
@@ -348,9 +348,9 @@ TEST_F(DatabaseWriteFaults, ARealReadOnlyFolderOrFullDiskRefusesChwrAdd)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     const Bytes original = PdbBuilder().ringTone("One", midiFileOfSize(20000)).build();
     writeFile("Backup/MIDI_Ring_Tones.PDB", original);
-    writeFile("Song.mid", test::midiFileOfSize(40000));
+    writeFile("Song.mid", midiFileOfSize(40000));
     for (const char* reason : {"No space left on device", "Read-only file system"}) {
-        EXPECT_THAT(test::runProcess(add), FieldsAre(1, _, HasSubstr(reason)));
+        EXPECT_THAT(runProcess(add), FieldsAre(1, _, HasSubstr(reason)));
         EXPECT_EQ(readFile(database()), original);
         EXPECT_THAT(listFolder(path("Backup")), ElementsAre("MIDI_Ring_Tones.PDB"));
         EXPECT_EQ(::mount("tmpfs", path("Backup").c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);

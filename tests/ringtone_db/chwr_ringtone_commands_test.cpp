@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using namespace test;
 using namespace ::testing;
 
-class ChwrRingToneCommandsTest : public test::TempFolderTest {
+class ChwrRingToneCommandsTest : public TempFolderTest {
 protected:
     void SetUp() override
     {
@@ -27,7 +27,7 @@ protected:
         writeFile("palm/MIDI_Ring_Tones.PDB", m_original);
         m_songFile = writeFile("Song.mid", midiFileOfSize(200)).string();
     }
-    static ProcessResult chwr(std::vector<std::string> args) { return test::runChwr(std::move(args)); }
+    static ProcessResult chwr(std::vector<std::string> args) { return runChwr(std::move(args)); }
     ProcessResult add(const std::string& song) { return chwr({"add", db(), song, "--no-install"}); }
     // The database as loaded, with Song.mid added.
     RingToneDatabase withSong(LoadedFileIdentity* loaded = nullptr)
@@ -65,7 +65,7 @@ TEST_F(ChwrRingToneCommandsTest, ListPrintsTabSeparatedLinesOrJson)
 
 TEST_F(ChwrRingToneCommandsTest, AddWritesTheRingTonesAndPrintsTheirNames)
 {
-    const Bytes midi = test::midiFileOfSize(64000); // the largest that is taken
+    const Bytes midi = midiFileOfSize(64000); // the largest that is taken
     const std::string chime = writeFile("in/Chime.mid", midi).string();
     const std::string other = writeFile("in/Other (2).mid", midi).string();
     EXPECT_THAT(chwr({"add", db(), chime, other, chime, "--no-install"}),
@@ -91,8 +91,8 @@ TEST_F(ChwrRingToneCommandsTest, RemoveAndRenameDoWhatTheySay)
 
 TEST_F(ChwrRingToneCommandsTest, RefusalsExitWithOneOrTwoAndLeaveTheDatabaseAsItWas)
 {
-    const std::string song = writeFile("in/song.mid", test::midiFileOfSize(40)).string();
-    const std::string large = writeFile("in/Large.mid", test::midiFileOfSize(64001)).string();
+    const std::string song = writeFile("in/song.mid", midiFileOfSize(40)).string();
+    const std::string large = writeFile("in/Large.mid", midiFileOfSize(64001)).string();
     const std::string text = writeFile("in/text.mid", bytesOf("no song")).string();
     const std::string out = path("out.mid").string(), none = path("none").string();
     // A database that would be its own backup, and one of 2^31 bytes (sparse), refused unread.
@@ -150,8 +150,8 @@ TEST_F(ChwrRingToneCommandsTest, AWrittenDatabaseGoesToJPilotOrTheWayToInstallIt
     const std::string user = path("user").string();
     auto chwrAsUser = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"env", "HOME=" + user, "JPILOT_HOME=" + user, "XDG_DATA_HOME=" + user,
-                                   (test::binaryDir() / "cli" / "chwr").string()});
-        return test::runProcess(args);
+                                   (binaryDir() / "cli" / "chwr").string()});
+        return runProcess(args);
     };
     EXPECT_THAT(
         chwrAsUser({"remove", db(), "1"}),
@@ -159,10 +159,8 @@ TEST_F(ChwrRingToneCommandsTest, AWrittenDatabaseGoesToJPilotOrTheWayToInstallIt
     EXPECT_EQ(readFile(db()), pdb({{"Caf\xE9", "MThd-cafe@"}}, 42));
 
     fs::create_directories(path("user/.jpilot"));
-    EXPECT_THAT(
-        chwrAsUser({"add", db(), m_songFile}),
-        FieldsAre(0, ::testing::MatchesRegex("Song\n.*\nHotSync your device to update your Ring Tones.\n"),
-                  ""));
+    EXPECT_THAT(chwrAsUser({"add", db(), m_songFile}),
+                FieldsAre(0, MatchesRegex("Song\n.*\nHotSync your device to update your Ring Tones.\n"), ""));
     EXPECT_THAT(asString(readFile(path("user/.jpilot/jpilot.install"))), HasSubstr(db().string()));
 }
 
@@ -253,8 +251,8 @@ TEST_F(DatabaseSafetyTest, AModifyOverItsSourceIsWritten)
 {
     const ProcessResult modify = chwr({"modify", m_songFile, m_songFile, "--adjust", "1:velocity=1"});
     EXPECT_EQ(modify.exitCode, 0) << modify.err;
-    EXPECT_THAT(asString(readFile(m_songFile)), ::testing::StartsWith("MThd"));
-    EXPECT_THAT(listFolder(folder()), ::testing::Each(::testing::Not(::testing::StartsWith(".chwr-"))));
+    EXPECT_THAT(asString(readFile(m_songFile)), StartsWith("MThd"));
+    EXPECT_THAT(listFolder(folder()), Each(Not(StartsWith(".chwr-"))));
 }
 
 TEST_F(DatabaseSafetyTest, OnlyAStandardMidiFileBecomesARingTone)

@@ -19,7 +19,7 @@ Bytes fileOf(std::initializer_list<std::uint32_t> offsets, ByteView body, std::u
 {
     Bytes file = pdbHeader({.app = app, .sort = sort, .records = static_cast<std::uint16_t>(offsets.size())});
     for (std::uint32_t offset : offsets)
-        file = concat({file, test::recordListEntry(offset)});
+        file = concat({file, recordListEntry(offset)});
     return concat({file, body});
 }
 
@@ -41,7 +41,7 @@ TEST(RingToneDatabaseWriteTest, EachWriteGivesTheDatabaseByteForByte)
     const Bytes skipping = fileOf({104, 119, 125}, concat({Bytes{0, 0}, toneRecord("One", bytesOf("1111")),
                                                            Bytes(7, 0), toneRecord("Three", bytesOf("3"))}));
     const std::string a = {"MThd..A\xFF\x2F\0", 10}, b = {"MThd..B\xFF\x2F\0", 10};
-    test::PdbBuilder backToBack;
+    PdbBuilder backToBack;
     backToBack.ringTone("A", bytesOf(a)).ringTone("B", bytesOf(b));
     std::vector<std::pair<std::string, std::string>> hundreds;
     for (int i = 0; i < 300; ++i)
@@ -81,7 +81,7 @@ TEST(RingToneDatabaseWriteTest, EachWriteGivesTheDatabaseByteForByte)
          }},
         {"after a recorded write", pdb({}), pdb({}, 7), [](RingToneDatabase& db) { db.markWritten(); }},
         {"modnumber wraps at 32 bits", pdb({}, 0xFFFFFFFF), pdb({}, 0)},
-        {"a bare header, without the 0x00 after the list", test::pdbHeader({}), pdb({}, 6)},
+        {"a bare header, without the 0x00 after the list", pdbHeader({}), pdb({}, 6)},
         {"both info blocks, the first record right after them", pdb({{"One", "1"}}, 5, "APPINFO", "SRT"),
          pdb({{"One", "1"}}, 6, "APPINFO", "SRT")},
         {"only sort info", pdb({{"One", "1"}}, 5, nullptr, "S"), pdb({{"One", "1"}}, 6, nullptr, "S")},

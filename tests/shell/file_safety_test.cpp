@@ -68,7 +68,7 @@ TEST_F(FileSafetyTest, AWriteThroughALinkReplacesTheFileItPointsToAndKeepsItsMod
     const fs::path realFolder = fs::canonical(path("real"));
     EXPECT_EQ(operations.front().first, FileOp::OpenWrite);
     EXPECT_EQ(operations.front().second.parent_path(), realFolder);
-    EXPECT_THAT(operations.front().second.filename().string(), ::testing::MatchesRegex("\\.chwr-.{6}"));
+    EXPECT_THAT(operations.front().second.filename().string(), MatchesRegex("\\.chwr-.{6}"));
     EXPECT_EQ(operations.back(), std::make_pair(FileOp::SyncFolder, realFolder));
     EXPECT_THAT(listFolder(path("real")), ElementsAre("settings.reg"));
     // A link to nowhere is written where it points.

@@ -51,11 +51,11 @@ TEST(UsersDat, ListsTheDirectoryNameOfEachUserRecordFound)
         {concat({kMarker0, user("A", "a"), kSignature, user("Bob", "BobSmith", 3)}), {"a", "BobSm"}},
         {{}, {}}};
     for (const auto& [file, directories] : files)
-        EXPECT_EQ(userDirectoryNames(parseUsersDat(file)), directories) << ::testing::PrintToString(file);
+        EXPECT_EQ(userDirectoryNames(parseUsersDat(file)), directories) << PrintToString(file);
 }
 
 // Settings in a registry of their own, and a HotSync set-up in the test folder.
-class DesktopTest : public test::TempFolderTest {
+class DesktopTest : public TempFolderTest {
 protected:
     void SetUp() override
     {

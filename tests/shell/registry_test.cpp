@@ -121,7 +121,7 @@ TEST(RegFileFormat, ARegeditExportAppendedToTheSettingsIsReadInItsOwnEncoding)
                            concat({utf16le(exported), utf16le(ours)})};
     for (const Bytes& file : files) {
         const RegFileParse parsed = parseRegFile(file);
-        EXPECT_THAT(parsed.problems, IsEmpty()) << ::testing::PrintToString(file);
+        EXPECT_THAT(parsed.problems, IsEmpty()) << PrintToString(file);
         MemoryRegistry registry(parsed.contents);
         const SettingsStore store(registry);
         EXPECT_EQ(store.readSetting(kDbOptionSetting) + findPalmDesktopDirectory(store), "1/mnt/c/Palm");
@@ -147,7 +147,7 @@ TEST(RegistryKeys, ManyKeysAreFoundWithoutRegardToCaseAndTheirParentsExist)
     EXPECT_EQ(valueIn(contents, many + "10", "n"), "10");
 }
 
-class RegistryFileTest : public test::TempFolderTest {
+class RegistryFileTest : public TempFolderTest {
 protected:
     std::filesystem::path file() const { return path("config/registry.reg"); }
     std::string fileText() const { return asString(readFile(file())); }
