@@ -134,7 +134,7 @@ protected:
     // "Open File" on the "Modify MIDI" tab: a file the preview player times as lengthMs, or none (cancel).
     void open(const fs::path& file, std::int64_t lengthMs = 2000)
     {
-        file.empty() ? ui.cancel() : ui.answer(file);
+        ui.answer(file);
         preview().setLength(lengthMs);
         modify().Command5->click();
     }

@@ -49,9 +49,11 @@ public:
         return std::string("Queued for the next HotSync.");
     }
 
-    // The next file dialogs' answers, in order.
-    void answer(const std::filesystem::path& p) { answers.push_back(QString::fromStdString(p.string())); }
-    void cancel() { answers.push_back(QString()); }
+    // The next file dialogs' answers, in order; an empty path cancels its dialog.
+    void answer(const std::filesystem::path& p)
+    {
+        answers.push_back(p.empty() ? QString() : QString::fromStdString(p.string()));
+    }
 
     // Each message as "Icon: text" ("text" alone without an icon), one a line.
     std::string said;
