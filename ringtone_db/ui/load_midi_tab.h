@@ -97,8 +97,6 @@ public:
     // Where the list was loaded from: "Update" writes there and nowhere else, whatever
     // the Setup tab says by then. Nothing while no database is loaded.
     const std::optional<DatabasePaths>& loadedPaths() const { return m_loadedPaths; }
-    // True while the list holds ring tones added, removed or renamed and not yet written.
-    bool hasUnwrittenChanges() const { return m_changed; }
     // With unwritten changes, asks `question` with Write, Discard and Cancel; Write writes
     // them. True when the caller may go on: nothing unwritten, Discard, or a write that held.
     bool settleUnwrittenChanges(const QString& question);
@@ -160,7 +158,7 @@ private:
     LoadedFileIdentity m_loadedFile;
     bool m_handOffBlocked = false;
     bool m_filling = false;
-    bool m_changed = false;
+    bool m_changed = false; // ring tones added, removed or renamed and not yet written
     // The row whose preview the player holds.
     std::optional<std::size_t> m_previewRow;
 };
